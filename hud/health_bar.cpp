@@ -1,0 +1,7 @@
+#include "shell/form1.h"
+
+namespace glomper {
+
+void Form1::RunDownHealthBar() {}
+
+}  // namespace glomper

@@ -1,0 +1,182 @@
+#include "platform/sdl/dialog.h"
+
+#include <dlfcn.h>
+#include <gtk/gtk.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+constexpr int kExitUnavailable = 3;
+constexpr int kIconSide = 48;
+
+// GTK is never linked: only the dialog process loads it.
+struct Gtk {
+  decltype(&gtk_init_check) init_check;
+  decltype(&gtk_dialog_new) dialog_new;
+  decltype(&gtk_window_set_title) set_title;
+  decltype(&gtk_window_set_resizable) set_resizable;
+  decltype(&gtk_window_set_position) set_position;
+  decltype(&gtk_window_set_keep_above) set_keep_above;
+  decltype(&gtk_window_set_icon) set_icon;
+  decltype(&gtk_dialog_add_button) add_button;
+  decltype(&gtk_dialog_set_default_response) set_default_response;
+  decltype(&gtk_dialog_get_content_area) content_area;
+  decltype(&gtk_box_new) box_new;
+  decltype(&gtk_box_pack_start) pack_start;
+  decltype(&gtk_container_set_border_width) set_border_width;
+  decltype(&gtk_label_new) label_new;
+  decltype(&gtk_image_new_from_pixbuf) image_new;
+  decltype(&gdk_pixbuf_new_from_data) pixbuf_new;
+  decltype(&gtk_widget_show_all) show_all;
+  decltype(&gtk_widget_grab_focus) grab_focus;
+  decltype(&gtk_dialog_run) run;
+
+  bool Load() {
+    void* lib = dlopen("libgtk-3.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (lib == nullptr) return false;
+    bool ok = true;
+    auto get = [&](auto& fn, const char* name) {
+      fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
+      ok = ok && fn != nullptr;
+    };
+    get(init_check, "gtk_init_check");
+    get(dialog_new, "gtk_dialog_new");
+    get(set_title, "gtk_window_set_title");
+    get(set_resizable, "gtk_window_set_resizable");
+    get(set_position, "gtk_window_set_position");
+    get(set_keep_above, "gtk_window_set_keep_above");
+    get(set_icon, "gtk_window_set_icon");
+    get(add_button, "gtk_dialog_add_button");
+    get(set_default_response, "gtk_dialog_set_default_response");
+    get(content_area, "gtk_dialog_get_content_area");
+    get(box_new, "gtk_box_new");
+    get(pack_start, "gtk_box_pack_start");
+    get(set_border_width, "gtk_container_set_border_width");
+    get(label_new, "gtk_label_new");
+    get(image_new, "gtk_image_new_from_pixbuf");
+    get(pixbuf_new, "gdk_pixbuf_new_from_data");
+    get(show_all, "gtk_widget_show_all");
+    get(grab_focus, "gtk_widget_grab_focus");
+    get(run, "gtk_dialog_run");
+    return ok;
+  }
+};
+
+std::uint32_t Le32(std::span<const std::uint8_t> b, std::size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t{b[at + 3]} << 24);
+}
+
+// RGB rows, top first, from an uncompressed 24-bit BMP; empty if it is not one.
+std::vector<std::uint8_t> BmpToRgb(std::span<const std::uint8_t> bmp, int& side) {
+  if (bmp.size() < 54 || bmp[0] != 'B' || bmp[1] != 'M' || bmp[28] != 24) return {};
+  const std::uint32_t offset = Le32(bmp, 10);
+  const int width = static_cast<int>(Le32(bmp, 18));
+  const int height = static_cast<int>(Le32(bmp, 22));
+  const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+  if (width <= 0 || height != width || offset + stride * height > bmp.size()) return {};
+  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * height * 3);
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* src = bmp.data() + offset + stride * (height - 1 - y);
+    for (int x = 0; x < width; ++x) {
+      std::uint8_t* dst = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+      dst[0] = src[x * 3 + 2];
+      dst[1] = src[x * 3 + 1];
+      dst[2] = src[x * 3];
+    }
+  }
+  side = width;
+  return rgb;
+}
+
+[[noreturn]] void RunDialog(const std::string& title, const std::string& text, bool critical,
+                            const DialogArt& art) {
+  Gtk gtk{};
+  int argc = 0;
+  char** argv = nullptr;
+  if (!gtk.Load() || !gtk.init_check(&argc, &argv)) _exit(kExitUnavailable);
+
+  GtkWidget* dialog = gtk.dialog_new();
+  auto* window = reinterpret_cast<GtkWindow*>(dialog);
+  gtk.set_title(window, title.c_str());
+  gtk.set_resizable(window, FALSE);
+  gtk.set_position(window, GTK_WIN_POS_CENTER);
+  gtk.set_keep_above(window, TRUE);
+  int side = 0;
+  std::vector<std::uint8_t> icon_rgb = BmpToRgb(art.window_icon_bmp, side);
+  if (!icon_rgb.empty()) {
+    gtk.set_icon(window, gtk.pixbuf_new(icon_rgb.data(), GDK_COLORSPACE_RGB, FALSE, 8, side, side,
+                                        side * 3, nullptr, nullptr));
+  }
+
+  GtkWidget* row = gtk.box_new(GTK_ORIENTATION_HORIZONTAL, 16);
+  gtk.set_border_width(reinterpret_cast<GtkContainer*>(row), 16);
+  const std::span<const std::uint8_t> art_rgba =
+      critical ? art.critical_rgba : art.information_rgba;
+  if (art_rgba.size() == std::size_t{kIconSide} * kIconSide * 4) {
+    GdkPixbuf* pixbuf = gtk.pixbuf_new(art_rgba.data(), GDK_COLORSPACE_RGB, TRUE, 8, kIconSide,
+                                       kIconSide, kIconSide * 4, nullptr, nullptr);
+    gtk.pack_start(reinterpret_cast<GtkBox*>(row), gtk.image_new(pixbuf), FALSE, FALSE, 0);
+  }
+  gtk.pack_start(reinterpret_cast<GtkBox*>(row), gtk.label_new(text.c_str()), TRUE, TRUE, 0);
+  gtk.pack_start(reinterpret_cast<GtkBox*>(gtk.content_area(reinterpret_cast<GtkDialog*>(dialog))),
+                 row, TRUE, TRUE, 0);
+
+  // Return presses the focused OK button; Esc closes the dialog, which also dismisses it.
+  GtkWidget* ok = gtk.add_button(reinterpret_cast<GtkDialog*>(dialog), "OK", GTK_RESPONSE_OK);
+  gtk.set_default_response(reinterpret_cast<GtkDialog*>(dialog), GTK_RESPONSE_OK);
+  gtk.show_all(dialog);
+  gtk.grab_focus(ok);
+  gtk.run(reinterpret_cast<GtkDialog*>(dialog));
+  _exit(0);
+}
+
+}  // namespace
+
+DialogResult ShowGtkDialog(const std::string& title, const std::string& text, bool critical,
+                           const DialogArt& art, const volatile std::sig_atomic_t& quit) {
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) return DialogResult::kUnavailable;
+  if (pid == 0) {
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    // A dialog must not outlive the game.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(kExitUnavailable);
+    RunDialog(title, text, critical, art);
+  }
+
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  int status = 0;
+  for (;;) {
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) {
+      status = -1;
+      break;
+    }
+    if (quit) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      if (pidfd >= 0) close(pidfd);
+      return DialogResult::kInterrupted;
+    }
+    // Wakes when the dialog process ends, or on a signal; the timeout covers a lost wake-up.
+    pollfd pfd{pidfd, POLLIN, 0};
+    poll(pidfd >= 0 ? &pfd : nullptr, pidfd >= 0 ? 1 : 0, pidfd >= 0 ? 100 : 10);
+  }
+  if (pidfd >= 0) close(pidfd);
+  return (WIFEXITED(status) && WEXITSTATUS(status) == 0) ? DialogResult::kDismissed
+                                                         : DialogResult::kUnavailable;
+}
+
+}  // namespace platform

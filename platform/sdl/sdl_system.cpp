@@ -1,0 +1,292 @@
+#include "platform/sdl/sdl_system.h"
+
+#include <SDL.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/sdl/gif_decoder.h"
+#include "platform/sdl/key_codes.h"
+
+namespace platform {
+
+namespace {
+
+volatile std::sig_atomic_t g_quit = 0;  // set by SIGINT/SIGTERM, read by the loop
+
+extern "C" void OnQuitSignal(int) { g_quit = 1; }
+
+class SteadyClock : public Clock {
+ public:
+  Nanoseconds Now() const override {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+};
+const SteadyClock kSteadyClock;
+
+std::string WithLineFeeds(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+struct SurfaceDeleter {
+  void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
+};
+
+}  // namespace
+
+// ---- Window ----
+
+class SdlWindow : public Window {
+ public:
+  SdlWindow(SdlSystem& system, SDL_Window* window) : system_(system), window_(window) {}
+  ~SdlWindow() override {
+    if (system_.window_ == this) system_.window_ = nullptr;
+    SDL_DestroyWindow(window_);
+  }
+
+  double Width() const override { return Size().first * double{kTwipsPerPixel}; }
+  double Height() const override { return Size().second * double{kTwipsPerPixel}; }
+
+  int State() const override {
+    // The size alone proves nothing: full-screen windows get the display's size at creation.
+    SDL_Rect bounds;
+    const int display = SDL_GetWindowDisplayIndex(window_);
+    if (!exposed_ || display < 0 || SDL_GetDisplayBounds(display, &bounds) != 0) {
+      return kStateNormal;
+    }
+    int x = 0, y = 0;
+    SDL_GetWindowPosition(window_, &x, &y);
+    const auto [w, h] = Size();
+    return (x == bounds.x && y == bounds.y && w == bounds.w && h == bounds.h) ? kStateMaximised
+                                                                              : kStateNormal;
+  }
+
+  void Show() override {
+    SDL_ShowWindow(window_);
+    SDL_RaiseWindow(window_);
+  }
+
+  void OnWindowEvent(const SDL_WindowEvent& event) {
+    switch (event.event) {
+      case SDL_WINDOWEVENT_EXPOSED:
+        exposed_ = true;
+        push_all_ = true;
+        break;
+      case SDL_WINDOWEVENT_SIZE_CHANGED:
+        surface_ = nullptr;  // SDL makes a new one at the new size
+        break;
+      case SDL_WINDOWEVENT_HIDDEN:
+        exposed_ = false;
+        break;
+      default:
+        break;
+    }
+  }
+
+  // Draws what changed since the last present and pushes just those rectangles.
+  void Present() {
+    if (!(SDL_GetWindowFlags(window_) & SDL_WINDOW_SHOWN)) return;
+    if (surface_ == nullptr) {
+      surface_ = SDL_GetWindowSurface(window_);
+      if (surface_ == nullptr) return;
+      scene_.InvalidateAll();
+      staging_.reset();
+      // Compose straight into the window's pixels when they are 32-bit XRGB, as on X11.
+      if (surface_->format->format != SDL_PIXELFORMAT_RGB888 &&
+          surface_->format->format != SDL_PIXELFORMAT_ARGB8888) {
+        staging_.reset(SDL_CreateRGBSurfaceWithFormat(0, surface_->w, surface_->h, 32,
+                                                      SDL_PIXELFORMAT_ARGB8888));
+        if (!staging_) return;
+      }
+    }
+    SDL_Surface* target = staging_ ? staging_.get() : surface_;
+    if (scene_.NeedsCompose()) {
+      const Canvas canvas{static_cast<std::uint32_t*>(target->pixels), target->w, target->h,
+                          target->pitch / 4};
+      const std::vector<PixelRect>& rects = scene_.Compose(canvas);
+      rects_.clear();
+      for (const PixelRect& r : rects) rects_.push_back({r.x0, r.y0, r.Width(), r.Height()});
+      if (staging_) {
+        for (SDL_Rect r : rects_) SDL_BlitSurface(staging_.get(), &r, surface_, &r);
+      }
+      if (!push_all_ && !rects_.empty()) {
+        SDL_UpdateWindowSurfaceRects(window_, rects_.data(), static_cast<int>(rects_.size()));
+      }
+    }
+    if (push_all_) {
+      push_all_ = false;
+      SDL_UpdateWindowSurface(window_);
+    }
+  }
+
+ private:
+  std::pair<int, int> Size() const {
+    int w = 0, h = 0;
+    SDL_GetWindowSize(window_, &w, &h);
+    return {w, h};
+  }
+
+  SdlSystem& system_;
+  SDL_Window* window_;
+  SDL_Surface* surface_ = nullptr;
+  std::unique_ptr<SDL_Surface, SurfaceDeleter> staging_;
+  std::vector<SDL_Rect> rects_;
+  bool exposed_ = false;
+  bool push_all_ = false;
+};
+
+// ---- System ----
+
+SdlSystem::SdlSystem(const DialogArt& art) : System(kSteadyClock), art_(art) {}
+
+SdlSystem::~SdlSystem() { SDL_Quit(); }
+
+std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& error) {
+  // Our own handlers, so that a signal also ends the program while a dialog is open.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  struct sigaction action {};
+  action.sa_handler = OnQuitSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+  };
+  const bool driver_chosen = set("SDL_VIDEODRIVER");
+  if (!driver_chosen && !set("DISPLAY") && !set("WAYLAND_DISPLAY")) {
+    error = "cannot open the display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+    return nullptr;
+  }
+  if (!driver_chosen) {
+    // Only the window systems the environment names: probing others prints their errors.
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, !set("WAYLAND_DISPLAY") ? "x11"
+                                      : !set("DISPLAY")       ? "wayland"
+                                                              : "x11,wayland");
+  }
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+    error = std::string("cannot open the display (") + SDL_GetError() + ")";
+    return nullptr;
+  }
+  // SDL falls back to drivers that show nothing; a player would face an invisible game.
+  const std::string_view driver = SDL_GetCurrentVideoDriver();
+  if (!driver_chosen && (driver == "offscreen" || driver == "dummy" || driver == "evdev")) {
+    SDL_Quit();
+    error = "cannot open the display (no window system answered)";
+    return nullptr;
+  }
+  // Pushing rectangles of the window surface is what keeps drawing cheap; on Wayland SDL
+  // has no window surface without its accelerated path.
+  if (driver == "x11") {
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  }
+  SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+  return std::unique_ptr<SdlSystem>(new SdlSystem(art));
+}
+
+std::unique_ptr<Window> SdlSystem::CreateWindow(const WindowSpec& spec) {
+  SDL_Window* window =
+      SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, spec.client_width_px,
+                       spec.client_height_px,
+                       SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP);
+  if (window == nullptr) {
+    std::fprintf(stderr, "glomper: cannot create the game window (%s)\n", SDL_GetError());
+    End(1);
+  }
+  if (!spec.icon_bmp.empty()) {
+    SDL_RWops* rw =
+        SDL_RWFromConstMem(spec.icon_bmp.data(), static_cast<int>(spec.icon_bmp.size()));
+    std::unique_ptr<SDL_Surface, SurfaceDeleter> icon(SDL_LoadBMP_RW(rw, 1));
+    if (icon) SDL_SetWindowIcon(window, icon.get());
+  }
+  auto created = std::make_unique<SdlWindow>(*this, window);
+  window_ = created.get();
+  return created;
+}
+
+void SdlSystem::MessageBox(std::string_view text, MessageIcon icon, std::string_view title) {
+  // What led to the message is on the screen before the box covers the game.
+  if (window_ != nullptr) window_->Present();
+  const std::string plain = WithLineFeeds(text);
+  const std::string heading(title);
+  const bool critical = icon == MessageIcon::kCritical;
+  switch (ShowGtkDialog(heading, plain, critical, art_, g_quit)) {
+    case DialogResult::kDismissed:
+      return;
+    case DialogResult::kInterrupted:
+      End(0);
+    case DialogResult::kUnavailable:
+      break;
+  }
+  const Uint32 flags = critical ? SDL_MESSAGEBOX_ERROR : SDL_MESSAGEBOX_INFORMATION;
+  if (SDL_ShowSimpleMessageBox(flags, heading.c_str(), plain.c_str(), nullptr) != 0) {
+    std::fprintf(stderr, "%s: %s\n", heading.c_str(), plain.c_str());
+  }
+}
+
+PictureRef SdlSystem::LoadPicture(std::span<const std::uint8_t> gif) { return DecodeGif(gif); }
+
+void SdlSystem::Dispatch(const SDL_Event& event) {
+  switch (event.type) {
+    case SDL_QUIT:
+      // The window manager's close request ends the game as Esc does.
+      End(0);
+    case SDL_WINDOWEVENT:
+      if (window_ != nullptr) window_->OnWindowEvent(event.window);
+      break;
+    case SDL_MOUSEMOTION:
+      if (window_ != nullptr && window_->on_mouse_move) {
+        window_->on_mouse_move(MouseButtons(event.motion.state), ShiftState(SDL_GetModState()),
+                               static_cast<float>(event.motion.x),
+                               static_cast<float>(event.motion.y));
+      }
+      break;
+    case SDL_KEYDOWN:
+      if (window_ != nullptr && window_->on_key_down) {
+        window_->on_key_down(KeyCode(event.key.keysym.sym), ShiftState(event.key.keysym.mod));
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void SdlSystem::Run() {
+  for (;;) {
+    const Nanoseconds due = timers_.NextDue();
+    const Nanoseconds now = kSteadyClock.Now();
+    SDL_Event event;
+    bool got = false;
+    if (due == kNever) {
+      got = SDL_WaitEvent(&event) != 0;
+    } else if (due > now) {
+      // Round up: waking early would only spin until the tick is due.
+      const Nanoseconds wait_ms = (due - now + kNsPerMs - 1) / kNsPerMs;
+      got = SDL_WaitEventTimeout(&event, static_cast<int>(wait_ms)) != 0;
+    } else {
+      got = SDL_PollEvent(&event) != 0;
+    }
+    if (got) {
+      do Dispatch(event);
+      while (SDL_PollEvent(&event) != 0);
+    }
+    if (g_quit) End(0);
+    const Nanoseconds tick_time = kSteadyClock.Now();
+    while (timers_.FireOneDue(tick_time)) {
+    }
+    if (window_ != nullptr) window_->Present();
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,22 @@
+// The executable: the game on the real window system.
+#include <cstdio>
+#include <string>
+
+#include "assets/sprite_set.h"
+#include "platform/sdl/sdl_system.h"
+#include "shell/game_main.h"
+
+int main() {
+  std::string error;
+  auto system = platform::SdlSystem::Start(glomper::assets::DialogArt(), error);
+  if (!system) {
+    std::fprintf(stderr, "glomper: %s\n", error.c_str());
+    return 1;
+  }
+  try {
+    auto form1 = glomper::Main(*system);
+    system->Run();
+  } catch (const platform::ProgramEnd& end) {
+    return end.status;
+  }
+}

@@ -1,0 +1,111 @@
+// The real binary on a real X server: instructions, the full-screen window, ending it.
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tests/e2e/x_session.h"
+
+namespace e2e {
+namespace {
+
+constexpr std::uint32_t kBarGreen = 0x00C000;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool BarAndTileShown(const Screenshot& s) {
+  return s.At(0, 0) == kBarGreen && s.At(520, 16) == kBarGreen && s.At(521, 0) != kBarGreen &&
+         s.At(0, 17) != kBarGreen && s.At(5, 20) != 0 && s.At(28, 30) != 0;
+}
+
+class GameWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(x_.Ok()) << "cannot start Xvfb with openbox"; }
+
+  // Starts the game and dismisses its instructions with Return.
+  void StartAndDismissInstructions() {
+    game_ = x_.StartGame();
+    ASSERT_TRUE(x_.WaitForWindow("HOW TO PLAY", Ms(10000))) << "no instructions box";
+    x_.PressKey(XK_Return);
+    ASSERT_TRUE(x_.WaitUntilGone("HOW TO PLAY", Ms(5000)));
+    ASSERT_TRUE(WaitFor([&] { return BarAndTileShown(x_.Shoot()); }, Ms(5000)))
+        << "the game window did not appear";
+  }
+
+  XSession x_{1024, 768};
+  Process game_;
+};
+
+TEST_F(GameWindowTest, InstructionsShowFirstWithTheirIconThenTheWindowCoversTheScreen) {
+  game_ = x_.StartGame();
+  const auto box = x_.WaitForWindow("HOW TO PLAY", Ms(10000));
+  ASSERT_TRUE(box) << "no instructions box";
+  EXPECT_FALSE(x_.FindWindowOfPid(game_.Pid())) << "no game window before the instructions";
+  // The information icon: a blue disc at the left of the box.
+  bool blue = false;
+  WaitFor(
+      [&] {
+        const Screenshot shot = x_.Shoot();
+        for (int y = box->y; y < box->y + box->height && !blue; ++y) {
+          for (int x = box->x; x < box->x + 80 && !blue; ++x) {
+            const std::uint32_t p = shot.At(x, y);
+            blue = (p & 0xFF) > 0xB0 && (p >> 16) < 0x60;
+          }
+        }
+        return blue;
+      },
+      Ms(3000));
+  EXPECT_TRUE(blue) << "no information icon in the box";
+
+  x_.PressKey(XK_Return);
+  ASSERT_TRUE(x_.WaitUntilGone("HOW TO PLAY", Ms(5000)));
+  ASSERT_TRUE(WaitFor([&] { return BarAndTileShown(x_.Shoot()); }, Ms(5000)));
+  const auto window = x_.FindWindowOfPid(game_.Pid());
+  ASSERT_TRUE(window);
+  EXPECT_EQ(window->x, 0);
+  EXPECT_EQ(window->y, 0);
+  EXPECT_EQ(window->width, 1024);
+  EXPECT_EQ(window->height, 768);
+  EXPECT_TRUE(game_.Running());
+}
+
+TEST_F(GameWindowTest, EscEndsTheGameWithinOneSecondWithStatusZero) {
+  StartAndDismissInstructions();
+  x_.PressKey(XK_Escape);
+  EXPECT_EQ(game_.WaitExit(Ms(1000)), 0);
+}
+
+TEST_F(GameWindowTest, OtherKeysDoNothing) {
+  StartAndDismissInstructions();
+  for (unsigned long key : {XK_a, XK_space, XK_Return, XK_q, XK_F4}) x_.PressKey(key);
+  EXPECT_FALSE(game_.WaitExit(Ms(500)));
+  x_.PressKey(XK_Escape);
+  EXPECT_EQ(game_.WaitExit(Ms(1000)), 0);
+}
+
+TEST_F(GameWindowTest, TheWindowManagersCloseRequestEndsTheGame) {
+  StartAndDismissInstructions();
+  const auto window = x_.FindWindowOfPid(game_.Pid());
+  ASSERT_TRUE(window);
+  x_.RequestClose(window->id);
+  EXPECT_EQ(game_.WaitExit(Ms(1000)), 0);
+}
+
+TEST(NoDisplayTest, ExitsWithStatusOneAndOneClearLine) {
+  const std::string err = ::testing::TempDir() + "glomper-no-display.err";
+  Process game({XSession::GameBinary()}, {}, {"DISPLAY", "WAYLAND_DISPLAY"}, err);
+  EXPECT_EQ(game.WaitExit(Ms(5000)), 1);
+  EXPECT_FALSE(game.DumpedCore());
+  const std::string text = ReadFile(err);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  EXPECT_NE(text.find("glomper: cannot open the display"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,382 @@
+#include "tests/e2e/x_session.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#ifndef GLOMPER_BINARY
+#error "GLOMPER_BINARY must name the game binary"
+#endif
+
+namespace e2e {
+
+bool WaitFor(const std::function<bool()>& ready, Ms timeout, Ms step) {
+  const auto end = Clock::now() + timeout;
+  for (;;) {
+    if (ready()) return true;
+    if (Clock::now() >= end) return false;
+    std::this_thread::sleep_for(step);
+  }
+}
+
+// ---- Process ----
+
+Process::Process(const std::vector<std::string>& argv, const std::vector<std::string>& env_set,
+                 const std::vector<std::string>& env_unset, const std::string& stderr_path) {
+  const pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ != 0) return;
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(127);
+  setpgid(0, 0);  // Ctrl-C in the test's terminal reaches the test only
+  for (const std::string& kv : env_set) putenv(strdup(kv.c_str()));
+  for (const std::string& k : env_unset) unsetenv(k.c_str());
+  const int null_fd = open("/dev/null", O_RDWR);
+  dup2(null_fd, STDIN_FILENO);
+  dup2(null_fd, STDOUT_FILENO);
+  if (!stderr_path.empty()) {
+    const int err = open(stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(err, STDERR_FILENO);
+  } else {
+    dup2(null_fd, STDERR_FILENO);
+  }
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  execvp(args[0], args.data());
+  _exit(127);
+}
+
+Process::Process(Process&& other) noexcept
+    : pid_(other.pid_), status_(other.status_), core_(other.core_) {
+  other.pid_ = -1;
+}
+
+Process& Process::operator=(Process&& other) noexcept {
+  if (this != &other) {
+    Stop();
+    pid_ = other.pid_;
+    status_ = other.status_;
+    core_ = other.core_;
+    other.pid_ = -1;
+  }
+  return *this;
+}
+
+Process::~Process() { Stop(); }
+
+bool Process::Running() {
+  if (pid_ <= 0 || status_) return false;
+  int raw = 0;
+  if (waitpid(pid_, &raw, WNOHANG) != pid_) return true;
+  if (WIFEXITED(raw)) {
+    status_ = WEXITSTATUS(raw);
+  } else {
+    status_ = 128 + WTERMSIG(raw);
+    core_ = WCOREDUMP(raw);
+  }
+  return false;
+}
+
+std::optional<int> Process::WaitExit(Ms timeout) {
+  WaitFor([this] { return !Running(); }, timeout, Ms(2));
+  return status_;
+}
+
+void Process::Signal(int sig) {
+  if (Running()) kill(pid_, sig);
+}
+
+void Process::Stop() {
+  if (!Running()) return;
+  kill(pid_, SIGTERM);
+  if (!WaitExit(Ms(2000))) {
+    kill(pid_, SIGKILL);
+    WaitExit(Ms(2000));
+  }
+}
+
+// ---- Screenshot ----
+
+namespace {
+
+void PutBe32(std::string& out, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xFF);
+}
+
+void Chunk(std::string& png, const char* type, const std::string& data) {
+  PutBe32(png, static_cast<std::uint32_t>(data.size()));
+  std::string body = std::string(type, 4) + data;
+  png += body;
+  PutBe32(png, static_cast<std::uint32_t>(
+                   crc32(0, reinterpret_cast<const Bytef*>(body.data()), body.size())));
+}
+
+}  // namespace
+
+bool Screenshot::SavePng(const std::string& path) const {
+  std::string raw;
+  for (int y = 0; y < height; ++y) {
+    raw += '\0';
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t p = At(x, y);
+      raw += static_cast<char>(p >> 16);
+      raw += static_cast<char>(p >> 8);
+      raw += static_cast<char>(p);
+    }
+  }
+  uLongf size = compressBound(raw.size());
+  std::string packed(size, '\0');
+  if (compress2(reinterpret_cast<Bytef*>(packed.data()), &size,
+                reinterpret_cast<const Bytef*>(raw.data()), raw.size(), 9) != Z_OK) {
+    return false;
+  }
+  packed.resize(size);
+  std::string header;
+  PutBe32(header, static_cast<std::uint32_t>(width));
+  PutBe32(header, static_cast<std::uint32_t>(height));
+  header += std::string("\x08\x02\x00\x00\x00", 5);
+  std::string png = "\x89PNG\r\n\x1a\n";
+  Chunk(png, "IHDR", header);
+  Chunk(png, "IDAT", packed);
+  Chunk(png, "IEND", "");
+  std::ofstream out(path, std::ios::binary);
+  out << png;
+  return static_cast<bool>(out);
+}
+
+// ---- XSession ----
+
+namespace {
+
+int IgnoreXErrors(Display*, XErrorEvent*) { return 0; }
+
+std::string ReadLineFrom(int fd, Ms timeout) {
+  std::string line;
+  const auto end = Clock::now() + timeout;
+  while (Clock::now() < end) {
+    pollfd pfd{fd, POLLIN, 0};
+    if (poll(&pfd, 1, 50) <= 0) continue;
+    char c;
+    if (read(fd, &c, 1) != 1) break;
+    if (c == '\n') return line;
+    line += c;
+  }
+  return "";
+}
+
+std::string TextProperty(Display* d, Window w, Atom property, Atom type) {
+  Atom actual;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  std::string text;
+  if (XGetWindowProperty(d, w, property, 0, 1024, False, type, &actual, &format, &count, &after,
+                         &data) == Success &&
+      data != nullptr) {
+    if (actual != None && format == 8) text.assign(reinterpret_cast<char*>(data), count);
+    XFree(data);
+  }
+  return text;
+}
+
+long CardinalProperty(Display* d, Window w, Atom property) {
+  Atom actual;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  long value = -1;
+  if (XGetWindowProperty(d, w, property, 0, 1, False, XA_CARDINAL, &actual, &format, &count, &after,
+                         &data) == Success &&
+      data != nullptr) {
+    if (count == 1 && format == 32) value = *reinterpret_cast<long*>(data);
+    XFree(data);
+  }
+  return value;
+}
+
+}  // namespace
+
+XSession::XSession(int width, int height, bool window_manager) : width_(width), height_(height) {
+  XSetErrorHandler(IgnoreXErrors);
+  int fds[2];
+  if (pipe(fds) != 0) return;
+  const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+  server_ = Process({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen,
+                     "-nolisten", "tcp", "-noreset"},
+                    {}, {});
+  close(fds[1]);
+  const std::string number = ReadLineFrom(fds[0], Ms(10000));
+  close(fds[0]);
+  if (number.empty()) return;
+  name_ = ":" + number;
+  display_ = XOpenDisplay(name_.c_str());
+  if (display_ == nullptr) return;
+  if (window_manager) {
+    window_manager_ = Process({"openbox", "--sm-disable"}, {"DISPLAY=" + name_}, {});
+    const Atom check = XInternAtom(display_, "_NET_SUPPORTING_WM_CHECK", False);
+    WaitFor(
+        [&] {
+          Atom actual;
+          int format;
+          unsigned long count, after;
+          unsigned char* data = nullptr;
+          XGetWindowProperty(display_, DefaultRootWindow(display_), check, 0, 1, False, XA_WINDOW,
+                             &actual, &format, &count, &after, &data);
+          const bool ready = data != nullptr && count == 1;
+          if (data) XFree(data);
+          return ready;
+        },
+        Ms(10000));
+  }
+}
+
+XSession::~XSession() {
+  window_manager_.Stop();
+  if (display_ != nullptr) XCloseDisplay(display_);
+  server_.Stop();
+}
+
+std::string XSession::GameBinary() {
+  const char* override = std::getenv("GLOMPER_BINARY");
+  return override != nullptr && *override ? override : GLOMPER_BINARY;
+}
+
+Process XSession::StartGame(const std::string& stderr_path) {
+  return Process({GameBinary()}, {"DISPLAY=" + name_}, {"WAYLAND_DISPLAY"}, stderr_path);
+}
+
+std::vector<WindowInfo> XSession::Windows() {
+  std::vector<WindowInfo> found;
+  const Atom net_name = XInternAtom(display_, "_NET_WM_NAME", False);
+  const Atom utf8 = XInternAtom(display_, "UTF8_STRING", False);
+  const Atom wm_state = XInternAtom(display_, "WM_STATE", False);
+  std::function<void(Window)> walk = [&](Window w) {
+    Window root, parent, *children = nullptr;
+    unsigned int n = 0;
+    if (!XQueryTree(display_, w, &root, &parent, &children, &n)) return;
+    for (unsigned int i = 0; i < n; ++i) {
+      const Window child = children[i];
+      XWindowAttributes attributes;
+      if (!XGetWindowAttributes(display_, child, &attributes)) continue;
+      Atom actual;
+      int format;
+      unsigned long count, after;
+      unsigned char* data = nullptr;
+      XGetWindowProperty(display_, child, wm_state, 0, 2, False, wm_state, &actual, &format, &count,
+                         &after, &data);
+      const bool client = data != nullptr;
+      if (data) XFree(data);
+      const bool named = !TextProperty(display_, child, net_name, utf8).empty() ||
+                         !TextProperty(display_, child, XA_WM_NAME, XA_STRING).empty();
+      if (client || named || attributes.override_redirect) {
+        WindowInfo info;
+        info.id = child;
+        info.title = TextProperty(display_, child, net_name, utf8);
+        if (info.title.empty()) info.title = TextProperty(display_, child, XA_WM_NAME, XA_STRING);
+        Window ignored;
+        XTranslateCoordinates(display_, child, DefaultRootWindow(display_), 0, 0, &info.x, &info.y,
+                              &ignored);
+        info.width = attributes.width;
+        info.height = attributes.height;
+        info.viewable = attributes.map_state == IsViewable;
+        found.push_back(info);
+      }
+      walk(child);
+    }
+    if (children) XFree(children);
+  };
+  walk(DefaultRootWindow(display_));
+  return found;
+}
+
+std::optional<WindowInfo> XSession::FindWindow(
+    const std::function<bool(const WindowInfo&)>& match) {
+  for (const WindowInfo& w : Windows()) {
+    if (w.viewable && match(w)) return w;
+  }
+  return std::nullopt;
+}
+
+std::optional<WindowInfo> XSession::WaitForWindow(const std::string& title, Ms timeout) {
+  std::optional<WindowInfo> found;
+  WaitFor(
+      [&] {
+        return (found = FindWindow([&](const WindowInfo& w) { return w.title == title; }))
+            .has_value();
+      },
+      timeout, Ms(5));
+  return found;
+}
+
+std::optional<WindowInfo> XSession::FindWindowOfPid(int pid) {
+  const Atom net_pid = XInternAtom(display_, "_NET_WM_PID", False);
+  return FindWindow(
+      [&](const WindowInfo& w) { return CardinalProperty(display_, w.id, net_pid) == pid; });
+}
+
+bool XSession::WaitUntilGone(const std::string& title, Ms timeout) {
+  return WaitFor([&] { return !FindWindow([&](const WindowInfo& w) { return w.title == title; }); },
+                 timeout, Ms(5));
+}
+
+void XSession::MovePointer(int x, int y) {
+  XTestFakeMotionEvent(display_, DefaultScreen(display_), x, y, CurrentTime);
+  XFlush(display_);
+}
+
+void XSession::PressKey(unsigned long keysym) {
+  const KeyCode code = XKeysymToKeycode(display_, keysym);
+  XTestFakeKeyEvent(display_, code, True, CurrentTime);
+  XTestFakeKeyEvent(display_, code, False, CurrentTime);
+  XFlush(display_);
+}
+
+void XSession::RequestClose(Window window) {
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display_, "_NET_CLOSE_WINDOW", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = CurrentTime;
+  event.xclient.data.l[1] = 2;  // from a pager or panel, as a user's click
+  XSendEvent(display_, DefaultRootWindow(display_), False,
+             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XFlush(display_);
+}
+
+Screenshot XSession::Shoot() {
+  Screenshot shot;
+  XImage* image =
+      XGetImage(display_, DefaultRootWindow(display_), 0, 0, width_, height_, AllPlanes, ZPixmap);
+  if (image == nullptr) return shot;
+  shot.width = width_;
+  shot.height = height_;
+  shot.pixels.resize(static_cast<std::size_t>(width_) * height_);
+  for (int y = 0; y < height_; ++y) {
+    for (int x = 0; x < width_; ++x) {
+      shot.pixels[static_cast<std::size_t>(y) * width_ + x] = XGetPixel(image, x, y) & 0xFFFFFF;
+    }
+  }
+  XDestroyImage(image);
+  return shot;
+}
+
+void XSession::Sync() { XSync(display_, False); }
+
+void XSession::KillServer() { server_.Signal(SIGKILL); }
+
+}  // namespace e2e

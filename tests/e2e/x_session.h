@@ -1,0 +1,103 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <X11/Xlib.h>
+
+// Drives the real game on a private X server: starts Xvfb (and a window manager), runs the
+// binary, sends pointer and key events through XTest, reads the screen back. Everything it
+// starts is stopped when it goes away, also when a test fails.
+namespace e2e {
+
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::milliseconds;
+
+// Waits until `ready` holds or `timeout` passes; returns whether it held.
+bool WaitFor(const std::function<bool()>& ready, Ms timeout, Ms step = Ms(10));
+
+// A child process that dies with the test.
+class Process {
+ public:
+  Process() = default;
+  Process(const std::vector<std::string>& argv, const std::vector<std::string>& env_set,
+          const std::vector<std::string>& env_unset, const std::string& stderr_path = "");
+  Process(Process&& other) noexcept;
+  Process& operator=(Process&& other) noexcept;
+  ~Process();
+
+  int Pid() const { return pid_; }
+  bool Running();
+  // Exit status, or 128 + signal; nullopt if it did not end in time.
+  std::optional<int> WaitExit(Ms timeout);
+  bool DumpedCore() const { return core_; }
+  void Signal(int sig);
+  void Stop();  // SIGTERM, then SIGKILL if it lingers
+
+ private:
+  int pid_ = -1;
+  std::optional<int> status_;
+  bool core_ = false;
+};
+
+struct Screenshot {
+  int width = 0, height = 0;
+  std::vector<std::uint32_t> pixels;  // 0xRRGGBB
+  std::uint32_t At(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+  bool SavePng(const std::string& path) const;
+};
+
+struct WindowInfo {
+  Window id = 0;
+  int x = 0, y = 0, width = 0, height = 0;
+  std::string title;
+  bool viewable = false;
+};
+
+class XSession {
+ public:
+  // Starts Xvfb at the given size on a free display, with openbox unless told otherwise.
+  XSession(int width, int height, bool window_manager = true);
+  ~XSession();
+  XSession(const XSession&) = delete;
+  XSession& operator=(const XSession&) = delete;
+
+  bool Ok() const { return display_ != nullptr; }
+  const std::string& DisplayName() const { return name_; }
+  Display* Dpy() const { return display_; }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+
+  // Starts the game binary (GLOMPER_BINARY in the environment overrides the built one).
+  Process StartGame(const std::string& stderr_path = "");
+  static std::string GameBinary();
+
+  // Every viewable client window, with its title (_NET_WM_NAME, else WM_NAME).
+  std::vector<WindowInfo> Windows();
+  std::optional<WindowInfo> FindWindow(const std::function<bool(const WindowInfo&)>& match);
+  std::optional<WindowInfo> WaitForWindow(const std::string& title, Ms timeout);
+  // The viewable window of a process (by _NET_WM_PID) that has no title.
+  std::optional<WindowInfo> FindWindowOfPid(int pid);
+  bool WaitUntilGone(const std::string& title, Ms timeout);
+
+  void MovePointer(int x, int y);
+  void PressKey(unsigned long keysym);
+  // Asks the window manager to close a window, as its close button would.
+  void RequestClose(Window window);
+  Screenshot Shoot();
+  void Sync();
+  void KillServer();
+
+ private:
+  std::string name_;
+  Display* display_ = nullptr;
+  int width_, height_;
+  Process server_;
+  Process window_manager_;
+};
+
+}  // namespace e2e
