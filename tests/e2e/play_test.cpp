@@ -1,0 +1,75 @@
+// Playing the real binary: the board, the zorvel following the pointer, blocks vanishing.
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/e2e/game_screen.h"
+
+namespace e2e {
+namespace {
+
+class PlayTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(x_.Ok());
+    x_.MovePointer(76, 124);  // where the zorvel starts: it waits there
+    game_ = x_.StartGame();
+    ASSERT_TRUE(x_.WaitForWindow("HOW TO PLAY", Ms(10000)));
+    x_.PressKey(XK_Return);
+    ASSERT_TRUE(WaitFor([&] { return BlockShown(x_.Shoot(), 30, 22); }, Ms(5000))) << "no board";
+  }
+  void TearDown() override {
+    x_.PressKey(XK_Escape);
+    EXPECT_EQ(game_.WaitExit(Ms(1000)), 0);
+  }
+
+  XSession x_{1024, 768};
+  Process game_;
+};
+
+TEST_F(PlayTest, TheBoardCoversTheScreenWithOneTileRepeated) {
+  const Screenshot s = x_.Shoot();
+  int checked = 0;
+  for (int y = 48; y < 768; y += 3) {
+    for (int x = 0; x < 1024; x += 3) {
+      if (x >= 40 && x < 110 && y >= 90 && y < 160) continue;  // the zorvel
+      ASSERT_EQ(s.At(x, y), s.At(x % kBlockPx, kBlockPx + y % kBlockPx)) << x << "," << y;
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 70000);
+  EXPECT_NE(s.At(1023, 400), 0u) << "the one-pixel sliver of the last column";
+}
+
+TEST_F(PlayTest, TheZorvelFollowsThePointerAndEatsBlocksAlongItsWay) {
+  const Point target{800, 600};
+  x_.MovePointer(target.x, target.y);
+  double nearest = 1e9;
+  WaitFor(
+      [&] {
+        if (const auto at = FindCreature(x_.Shoot())) {
+          nearest = std::min(nearest, std::hypot(at->x - target.x, at->y - target.y));
+        }
+        return nearest < 40;
+      },
+      Ms(6000), Ms(20));
+  EXPECT_LT(nearest, 40) << "the zorvel never came near the pointer";
+
+  const Screenshot s = x_.Shoot();
+  int eaten = 0;
+  for (int row = 2; row < 23; ++row) {
+    for (int column = 0; column < 31; ++column) {
+      if (BlockShown(s, column, row)) continue;
+      ++eaten;
+      // Its way ran from (76, 124) to around (800, 600): nothing far off it is eaten.
+      const int x = column * kBlockPx + 16, y = row * kBlockPx + 16;
+      EXPECT_TRUE(x > 0 && x < 950 && y > 60 && y < 720)
+          << "block far from the path " << x << "," << y;
+    }
+  }
+  EXPECT_GT(eaten, 15);
+}
+
+}  // namespace
+}  // namespace e2e
