@@ -1,7 +1,24 @@
+#include <string>
+
 #include "shell/form1.h"
 
 namespace glomper {
 
-void Form1::ShowBlocksLeft() {}
+void Form1::ShowBlocksLeft() {
+  // The last four digits: a five-digit count shows its lower four.
+  const std::string text = "0000" + std::to_string(BlocksLeft);
+  const std::string shown = text.substr(text.size() - 4);
+  for (int k = 0; k < 4; ++k) {
+    const int digit = shown[static_cast<std::size_t>(k)] - '0';
+    if (digit < 0 || digit > 9) continue;  // never: the game ends before the count goes below 0
+    Image3(k).SetPicture(GetForm2().Image1(digit).GetPicture());
+  }
+  if (BlocksLeft == 0) {
+    Timer1.SetEnabled(false);
+    system_.MessageBox("THE MISSION WAS A SUCCESS!", platform::MessageIcon::kInformation,
+                       "ZORVELS WIN!");
+    system_.End(0);
+  }
+}
 
 }  // namespace glomper

@@ -5,12 +5,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/e2e/x_session.h"
+#include "tests/e2e/game_screen.h"
 
 namespace e2e {
 namespace {
-
-constexpr std::uint32_t kBarGreen = 0x00C000;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path);

@@ -17,7 +17,8 @@ class PlayTest : public ::testing::Test {
     game_ = x_.StartGame();
     ASSERT_TRUE(x_.WaitForWindow("HOW TO PLAY", Ms(10000)));
     x_.PressKey(XK_Return);
-    ASSERT_TRUE(WaitFor([&] { return BlockShown(x_.Shoot(), 30, 22); }, Ms(5000))) << "no board";
+    ASSERT_TRUE(WaitFor([&] { return samples_.Shown(x_.Shoot(), 22 * kColumns + 30); }, Ms(5000)))
+        << "no board";
   }
   void TearDown() override {
     x_.PressKey(XK_Escape);
@@ -26,6 +27,7 @@ class PlayTest : public ::testing::Test {
 
   XSession x_{1024, 768};
   Process game_;
+  BlockSamples samples_;
 };
 
 TEST_F(PlayTest, TheBoardCoversTheScreenWithOneTileRepeated) {
@@ -58,15 +60,12 @@ TEST_F(PlayTest, TheZorvelFollowsThePointerAndEatsBlocksAlongItsWay) {
 
   const Screenshot s = x_.Shoot();
   int eaten = 0;
-  for (int row = 2; row < 23; ++row) {
-    for (int column = 0; column < 31; ++column) {
-      if (BlockShown(s, column, row)) continue;
-      ++eaten;
-      // Its way ran from (76, 124) to around (800, 600): nothing far off it is eaten.
-      const int x = column * kBlockPx + 16, y = row * kBlockPx + 16;
-      EXPECT_TRUE(x > 0 && x < 950 && y > 60 && y < 720)
-          << "block far from the path " << x << "," << y;
-    }
+  for (int block = 0; block < kBlocks; ++block) {
+    if (samples_.Shown(s, block)) continue;
+    ++eaten;
+    // Its way ran from (76, 124) to around (800, 600): nothing far off it is eaten.
+    const Point at = samples_.Of(block);
+    EXPECT_TRUE(at.x < 950 && at.y > 60 && at.y < 720) << "far from the path: block " << block;
   }
   EXPECT_GT(eaten, 15);
 }

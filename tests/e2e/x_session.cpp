@@ -375,6 +375,14 @@ Screenshot XSession::Shoot() {
   return shot;
 }
 
+std::uint32_t XSession::PixelAt(int x, int y) {
+  XImage* image = XGetImage(display_, DefaultRootWindow(display_), x, y, 1, 1, AllPlanes, ZPixmap);
+  if (image == nullptr) return 0;
+  const std::uint32_t pixel = XGetPixel(image, 0, 0) & 0xFFFFFF;
+  XDestroyImage(image);
+  return pixel;
+}
+
 void XSession::Sync() { XSync(display_, False); }
 
 void XSession::KillServer() { server_.Signal(SIGKILL); }

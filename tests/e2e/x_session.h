@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <X11/Xlib.h>
@@ -89,6 +90,8 @@ class XSession {
   // Asks the window manager to close a window, as its close button would.
   void RequestClose(Window window);
   Screenshot Shoot();
+  // One pixel of the screen, cheaper than a whole screenshot when timing matters.
+  std::uint32_t PixelAt(int x, int y);
   void Sync();
   void KillServer();
 
