@@ -1,10 +1,10 @@
 #include "platform/sdl/dialog.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtk/gtk.h>
 #include <poll.h>
 #include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,7 +98,7 @@ std::vector<std::uint8_t> BmpToRgb(std::span<const std::uint8_t> bmp, int& side)
 }
 
 [[noreturn]] void RunDialog(const std::string& title, const std::string& text, bool critical,
-                            const DialogArt& art) {
+                            const DialogArt& art, int dismissed_fd) {
   Gtk gtk{};
   int argc = 0;
   char** argv = nullptr;
@@ -136,6 +136,9 @@ std::vector<std::uint8_t> BmpToRgb(std::span<const std::uint8_t> bmp, int& side)
   gtk.show_all(dialog);
   gtk.grab_focus(ok);
   gtk.run(reinterpret_cast<GtkDialog*>(dialog));
+  // Said through the pipe, not the exit status, which tools such as valgrind may replace.
+  const char dismissed = 'D';
+  if (write(dismissed_fd, &dismissed, 1) != 1) _exit(kExitUnavailable);
   _exit(0);
 }
 
@@ -143,40 +146,46 @@ std::vector<std::uint8_t> BmpToRgb(std::span<const std::uint8_t> bmp, int& side)
 
 DialogResult ShowGtkDialog(const std::string& title, const std::string& text, bool critical,
                            const DialogArt& art, const volatile std::sig_atomic_t& quit) {
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return DialogResult::kUnavailable;
   const pid_t parent = getpid();
   const pid_t pid = fork();
-  if (pid < 0) return DialogResult::kUnavailable;
+  if (pid < 0) {
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    return DialogResult::kUnavailable;
+  }
   if (pid == 0) {
+    close(pipe_fds[0]);
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
     // A dialog must not outlive the game.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(kExitUnavailable);
-    RunDialog(title, text, critical, art);
+    RunDialog(title, text, critical, art, pipe_fds[1]);
   }
+  close(pipe_fds[1]);
 
-  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  int status = 0;
+  // The pipe gives 'D' when the player dismisses the box, or ends when the process does.
+  char answer = 0;
   for (;;) {
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (done < 0 && errno != EINTR) {
-      status = -1;
-      break;
-    }
     if (quit) {
       kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      if (pidfd >= 0) close(pidfd);
-      return DialogResult::kInterrupted;
+      answer = 0;
+      break;
     }
-    // Wakes when the dialog process ends, or on a signal; the timeout covers a lost wake-up.
-    pollfd pfd{pidfd, POLLIN, 0};
-    poll(pidfd >= 0 ? &pfd : nullptr, pidfd >= 0 ? 1 : 0, pidfd >= 0 ? 100 : 10);
+    pollfd pfd{pipe_fds[0], POLLIN, 0};
+    // A signal wakes the poll; the timeout covers one that lands just before it.
+    if (poll(&pfd, 1, 100) <= 0) continue;
+    const ssize_t got = read(pipe_fds[0], &answer, 1);
+    if (got == 1 || (got < 0 && errno != EINTR) || got == 0) break;
   }
-  if (pidfd >= 0) close(pidfd);
-  return (WIFEXITED(status) && WEXITSTATUS(status) == 0) ? DialogResult::kDismissed
-                                                         : DialogResult::kUnavailable;
+  close(pipe_fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (quit) return DialogResult::kInterrupted;
+  return answer == 'D' ? DialogResult::kDismissed : DialogResult::kUnavailable;
 }
 
 }  // namespace platform

@@ -6,10 +6,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include "platform/sdl/gif_decoder.h"
 #include "platform/sdl/key_codes.h"
+#include "platform/sdl/x11_geometry.h"
 
 namespace platform {
 
@@ -48,31 +51,59 @@ struct SurfaceDeleter {
 
 class SdlWindow : public Window {
  public:
-  SdlWindow(SdlSystem& system, SDL_Window* window) : system_(system), window_(window) {}
+  SdlWindow(SdlSystem& system, const WindowSpec& spec) : system_(system), spec_(spec) {}
   ~SdlWindow() override {
     if (system_.window_ == this) system_.window_ = nullptr;
-    SDL_DestroyWindow(window_);
+    if (window_ != nullptr) SDL_DestroyWindow(window_);
   }
 
   double Width() const override { return Size().first * double{kTwipsPerPixel}; }
   double Height() const override { return Size().second * double{kTwipsPerPixel}; }
 
+  // Covering the screen is confirmed by the window system: exposed, and placed exactly over
+  // the display. The size SDL reports proves nothing (it is the display's from creation on).
   int State() const override {
-    // The size alone proves nothing: full-screen windows get the display's size at creation.
     SDL_Rect bounds;
+    if (window_ == nullptr || !exposed_) return kStateNormal;
     const int display = SDL_GetWindowDisplayIndex(window_);
-    if (!exposed_ || display < 0 || SDL_GetDisplayBounds(display, &bounds) != 0) {
-      return kStateNormal;
+    if (display < 0 || SDL_GetDisplayBounds(display, &bounds) != 0) return kStateNormal;
+    const WindowGeometry screen{bounds.x, bounds.y, bounds.w, bounds.h};
+    WindowGeometry actual;
+    if (const auto from_x = X11Geometry(window_)) {
+      actual = *from_x;
+      actual_size_ = {actual.width, actual.height};
+      // With no window manager to make it full-screen, the game places the window itself.
+      if (actual != screen && !placed_ && !X11WindowManagerRunning(window_)) {
+        X11MoveResize(window_, screen);
+        placed_ = true;
+      }
+    } else {
+      SDL_GetWindowPosition(window_, &actual.x, &actual.y);
+      std::tie(actual.width, actual.height) = Size();
     }
-    int x = 0, y = 0;
-    SDL_GetWindowPosition(window_, &x, &y);
-    const auto [w, h] = Size();
-    return (x == bounds.x && y == bounds.y && w == bounds.w && h == bounds.h) ? kStateMaximised
-                                                                              : kStateNormal;
+    return actual == screen ? kStateMaximised : kStateNormal;
   }
 
+  // The window is made when it is first shown: created visible and full-screen, it covers
+  // the display even where no window manager would resize it.
   void Show() override {
-    SDL_ShowWindow(window_);
+    if (window_ != nullptr) {
+      SDL_ShowWindow(window_);
+      return;
+    }
+    window_ = SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+                               spec_.client_width_px, spec_.client_height_px,
+                               SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP);
+    if (window_ == nullptr) {
+      std::fprintf(stderr, "glomper: cannot create the game window (%s)\n", SDL_GetError());
+      system_.End(1);
+    }
+    if (!spec_.icon_bmp.empty()) {
+      SDL_RWops* rw =
+          SDL_RWFromConstMem(spec_.icon_bmp.data(), static_cast<int>(spec_.icon_bmp.size()));
+      std::unique_ptr<SDL_Surface, SurfaceDeleter> icon(SDL_LoadBMP_RW(rw, 1));
+      if (icon) SDL_SetWindowIcon(window_, icon.get());
+    }
     SDL_RaiseWindow(window_);
   }
 
@@ -84,6 +115,7 @@ class SdlWindow : public Window {
         break;
       case SDL_WINDOWEVENT_SIZE_CHANGED:
         surface_ = nullptr;  // SDL makes a new one at the new size
+        actual_size_ = {event.data1, event.data2};
         break;
       case SDL_WINDOWEVENT_HIDDEN:
         exposed_ = false;
@@ -95,7 +127,7 @@ class SdlWindow : public Window {
 
   // Draws what changed since the last present and pushes just those rectangles.
   void Present() {
-    if (!(SDL_GetWindowFlags(window_) & SDL_WINDOW_SHOWN)) return;
+    if (window_ == nullptr || !(SDL_GetWindowFlags(window_) & SDL_WINDOW_SHOWN)) return;
     if (surface_ == nullptr) {
       surface_ = SDL_GetWindowSurface(window_);
       if (surface_ == nullptr) return;
@@ -131,18 +163,23 @@ class SdlWindow : public Window {
 
  private:
   std::pair<int, int> Size() const {
+    if (window_ == nullptr) return {spec_.client_width_px, spec_.client_height_px};
+    if (actual_size_) return *actual_size_;
     int w = 0, h = 0;
     SDL_GetWindowSize(window_, &w, &h);
     return {w, h};
   }
 
   SdlSystem& system_;
-  SDL_Window* window_;
+  WindowSpec spec_;
+  SDL_Window* window_ = nullptr;
   SDL_Surface* surface_ = nullptr;
   std::unique_ptr<SDL_Surface, SurfaceDeleter> staging_;
   std::vector<SDL_Rect> rects_;
   bool exposed_ = false;
   bool push_all_ = false;
+  mutable std::optional<std::pair<int, int>> actual_size_;  // as the window system last told
+  mutable bool placed_ = false;
 };
 
 // ---- System ----
@@ -196,21 +233,7 @@ std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& e
 }
 
 std::unique_ptr<Window> SdlSystem::CreateWindow(const WindowSpec& spec) {
-  SDL_Window* window =
-      SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, spec.client_width_px,
-                       spec.client_height_px,
-                       SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP);
-  if (window == nullptr) {
-    std::fprintf(stderr, "glomper: cannot create the game window (%s)\n", SDL_GetError());
-    End(1);
-  }
-  if (!spec.icon_bmp.empty()) {
-    SDL_RWops* rw =
-        SDL_RWFromConstMem(spec.icon_bmp.data(), static_cast<int>(spec.icon_bmp.size()));
-    std::unique_ptr<SDL_Surface, SurfaceDeleter> icon(SDL_LoadBMP_RW(rw, 1));
-    if (icon) SDL_SetWindowIcon(window, icon.get());
-  }
-  auto created = std::make_unique<SdlWindow>(*this, window);
+  auto created = std::make_unique<SdlWindow>(*this, spec);
   window_ = created.get();
   return created;
 }

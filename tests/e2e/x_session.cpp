@@ -255,8 +255,10 @@ std::string XSession::GameBinary() {
   return override != nullptr && *override ? override : GLOMPER_BINARY;
 }
 
-Process XSession::StartGame(const std::string& stderr_path) {
-  return Process({GameBinary()}, {"DISPLAY=" + name_}, {"WAYLAND_DISPLAY"}, stderr_path);
+Process XSession::StartGame(const std::string& stderr_path, const std::vector<std::string>& under) {
+  std::vector<std::string> argv = under;
+  argv.push_back(GameBinary());
+  return Process(argv, {"DISPLAY=" + name_}, {"WAYLAND_DISPLAY"}, stderr_path);
 }
 
 std::vector<WindowInfo> XSession::Windows() {
@@ -282,7 +284,9 @@ std::vector<WindowInfo> XSession::Windows() {
       if (data) XFree(data);
       const bool named = !TextProperty(display_, child, net_name, utf8).empty() ||
                          !TextProperty(display_, child, XA_WM_NAME, XA_STRING).empty();
-      if (client || named || attributes.override_redirect) {
+      const bool has_pid =
+          CardinalProperty(display_, child, XInternAtom(display_, "_NET_WM_PID", False)) > 0;
+      if (client || named || has_pid || attributes.override_redirect) {
         WindowInfo info;
         info.id = child;
         info.title = TextProperty(display_, child, net_name, utf8);
@@ -333,9 +337,9 @@ bool XSession::WaitUntilGone(const std::string& title, Ms timeout) {
                  timeout, Ms(5));
 }
 
-void XSession::MovePointer(int x, int y) {
+void XSession::MovePointer(int x, int y, bool flush) {
   XTestFakeMotionEvent(display_, DefaultScreen(display_), x, y, CurrentTime);
-  XFlush(display_);
+  if (flush) XFlush(display_);
 }
 
 void XSession::PressKey(unsigned long keysym) {
@@ -385,6 +389,58 @@ std::uint32_t XSession::PixelAt(int x, int y) {
 
 void XSession::Sync() { XSync(display_, False); }
 
-void XSession::KillServer() { server_.Signal(SIGKILL); }
+void XSession::KillServer() {
+  if (display_ != nullptr) XCloseDisplay(display_);
+  display_ = nullptr;
+  server_.Signal(SIGKILL);
+  server_.WaitExit(Ms(5000));
+}
+
+long XSession::MemoryKb(int pid, const char* field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+  }
+  return -1;
+}
+
+Window XSession::OpenOtherWindow(int width, int height) {
+  const Window window =
+      XCreateSimpleWindow(display_, DefaultRootWindow(display_), 100, 100, width, height, 0, 0,
+                          WhitePixel(display_, DefaultScreen(display_)));
+  XStoreName(display_, window, "another program");
+  XMapRaised(display_, window);
+  XSync(display_, False);
+  return window;
+}
+
+void XSession::Activate(Window window) {
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display_, "_NET_ACTIVE_WINDOW", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = 2;  // from a pager or task bar
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(display_, DefaultRootWindow(display_), False,
+             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XFlush(display_);
+}
+
+Window XSession::ActiveWindow() {
+  Atom actual;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  Window active = 0;
+  if (XGetWindowProperty(display_, DefaultRootWindow(display_),
+                         XInternAtom(display_, "_NET_ACTIVE_WINDOW", False), 0, 1, False, XA_WINDOW,
+                         &actual, &format, &count, &after, &data) == Success &&
+      data != nullptr) {
+    if (count == 1) active = *reinterpret_cast<Window*>(data);
+    XFree(data);
+  }
+  return active;
+}
 
 }  // namespace e2e

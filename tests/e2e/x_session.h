@@ -73,8 +73,10 @@ class XSession {
   int Width() const { return width_; }
   int Height() const { return height_; }
 
-  // Starts the game binary (GLOMPER_BINARY in the environment overrides the built one).
-  Process StartGame(const std::string& stderr_path = "");
+  // Starts the game binary (GLOMPER_BINARY in the environment overrides the built one),
+  // optionally under a tool such as valgrind or strace.
+  Process StartGame(const std::string& stderr_path = "",
+                    const std::vector<std::string>& under = {});
   static std::string GameBinary();
 
   // Every viewable client window, with its title (_NET_WM_NAME, else WM_NAME).
@@ -85,7 +87,7 @@ class XSession {
   std::optional<WindowInfo> FindWindowOfPid(int pid);
   bool WaitUntilGone(const std::string& title, Ms timeout);
 
-  void MovePointer(int x, int y);
+  void MovePointer(int x, int y, bool flush = true);
   void PressKey(unsigned long keysym);
   // Asks the window manager to close a window, as its close button would.
   void RequestClose(Window window);
@@ -93,7 +95,15 @@ class XSession {
   // One pixel of the screen, cheaper than a whole screenshot when timing matters.
   std::uint32_t PixelAt(int x, int y);
   void Sync();
+  // Kills the X server as a crash would; the session's own connection is closed first.
   void KillServer();
+  // Resident and peak memory of a process, in kB, from /proc.
+  static long MemoryKb(int pid, const char* field = "VmRSS:");
+  // Creates and maps an ordinary top-level window of another program.
+  Window OpenOtherWindow(int width, int height);
+  // Asks the window manager to activate a window, as a click in a task bar would.
+  void Activate(Window window);
+  Window ActiveWindow();
 
  private:
   std::string name_;

@@ -1,0 +1,109 @@
+// The real binary under inspection tools: memcheck for memory errors and leaks, strace for
+// the files it opens.
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "tests/e2e/game_screen.h"
+
+namespace e2e {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A short game: instructions, the board, a few pointer moves, Esc. Tools slow the game
+// down a lot, so every wait is long.
+void PlayShortGame(XSession& x, Process& game) {
+  ASSERT_TRUE(x.WaitForWindow("HOW TO PLAY", Ms(60000))) << "no instructions box";
+  // A dialog slowed down this much may be mapped before it takes keys: press until it goes.
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        x.PressKey(XK_Return);
+        return x.WaitUntilGone("HOW TO PLAY", Ms(3000));
+      },
+      Ms(60000)))
+      << "the instructions box did not go";
+  ASSERT_TRUE(WaitFor([&] { return x.PixelAt(1023, 767) != 0; }, Ms(60000), Ms(50))) << "no board";
+  for (const Point p : {Point{700, 400}, Point{200, 600}, Point{900, 100}}) {
+    x.MovePointer(p.x, p.y);
+    std::this_thread::sleep_for(Ms(700));
+  }
+  ASSERT_TRUE(game.Running());
+  x.PressKey(XK_Escape);
+}
+
+TEST(MemcheckTest, AShortGameEndedByEscHasNoMemoryErrorsOrLeaksOfOurOwn) {
+  XSession x(1024, 768);
+  ASSERT_TRUE(x.Ok());
+  const std::string log = ::testing::TempDir() + "glomper-memcheck.log";
+  Process game = x.StartGame(
+      "", {"valgrind", "--tool=memcheck", "--error-exitcode=99", "--leak-check=full",
+           "--show-leak-kinds=definite,indirect", "--errors-for-leak-kinds=definite,indirect",
+           "--track-origins=yes", "--child-silent-after-fork=yes", "--num-callers=40",
+           "--suppressions=" GLOMPER_VALGRIND_SUPPRESSIONS, "--log-file=" + log});
+  PlayShortGame(x, game);
+  const auto status = game.WaitExit(Ms(60000));
+  const std::string report = ReadFile(log);
+  EXPECT_EQ(status, 0) << report;
+  EXPECT_NE(report.find("ERROR SUMMARY: 0 errors"), std::string::npos) << report;
+}
+
+// What the game's own process may open: shared libraries; the X server's socket, its
+// authority, its locale and compose tables; the system's locale data, which Xlib's input
+// method loads; SDL's D-Bus machine id; fontconfig's files; device nodes; and the kernel's
+// /proc and /sys. No picture, no data file of the game's.
+bool AllowedForTheGame(const std::string& path) {
+  static const std::regex allowed(
+      R"(.*\.so(\.[0-9.]+)?|/etc/ld\.so\.(cache|preload)|/tmp/\.X11-unix/.*|.*/\.Xauthority|)"
+      R"(.*/\.XCompose|/usr/share/X11/.*|/usr/lib/locale/.*|/usr/share/locale/.*|)"
+      R"(/usr/lib/[^/]+/gconv/.*|/(var/lib/dbus|etc)/machine-id|/etc/fonts/.*|)"
+      R"(/usr/share/fonts/.*|/usr/share/fontconfig/.*|/var/cache/fontconfig/.*|)"
+      R"(.*/\.cache/fontconfig/.*|.*/\.fontconfig/.*|/dev/.*|/proc/.*|/sys/.*)");
+  return std::regex_match(path, allowed);
+}
+
+TEST(FilesTest, TheGameOpensNoDataFileOfItsOwn) {
+  XSession x(1024, 768);
+  ASSERT_TRUE(x.Ok());
+  const std::string log = ::testing::TempDir() + "glomper-strace.log";
+  Process game =
+      x.StartGame("", {"strace", "-f", "-qq", "-e", "trace=open,openat,openat2,creat", "-o", log});
+  PlayShortGame(x, game);
+  EXPECT_EQ(game.WaitExit(Ms(10000)), 0);
+
+  // Lines read: PID openat(AT_FDCWD, "/path", ...) = result
+  const std::regex line(R"re(^(\d+)\s+\w+\((?:[A-Z_0-9]+, )?"([^"]*)")re");
+  std::ifstream in(log);
+  std::string text, game_pid;
+  std::map<std::string, int> opened_by_game, opened_by_dialogs;
+  while (std::getline(in, text)) {
+    std::smatch m;
+    if (!std::regex_search(text, m, line)) continue;
+    if (game_pid.empty()) game_pid = m[1];
+    ++(m[1] == game_pid ? opened_by_game : opened_by_dialogs)[m[2]];
+  }
+  ASSERT_FALSE(opened_by_game.empty()) << "strace saw nothing";
+  for (const auto& [path, count] : opened_by_game) {
+    EXPECT_TRUE(AllowedForTheGame(path)) << "the game opened " << path;
+  }
+  // The message-box processes load GTK with its themes and settings; they too must not
+  // read anything of the game's.
+  const std::string source = GLOMPER_SOURCE_DIR, build = GLOMPER_BINARY_DIR;
+  for (const auto& [path, count] : opened_by_dialogs) {
+    EXPECT_TRUE(path.rfind(source, 0) != 0 && path.rfind(build, 0) != 0 &&
+                !std::regex_match(path, std::regex(R"(.*\.(gif|bmp|rgba))")))
+        << "a dialog opened " << path;
+  }
+}
+
+}  // namespace
+}  // namespace e2e

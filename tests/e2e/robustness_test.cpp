@@ -1,0 +1,215 @@
+// What a player's desktop does to a game: other screen sizes, no window manager, close
+// requests and signals, a dying X server, pointer storms, other windows on top.
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+
+#include "tests/e2e/game_screen.h"
+
+namespace e2e {
+namespace {
+
+// Starts the game on `x` and returns once its board is on the screen.
+::testing::AssertionResult StartGame(XSession& x, Process& game) {
+  if (!x.Ok()) return ::testing::AssertionFailure() << "no X server";
+  x.MovePointer(x.Width() / 2, x.Height() / 2);
+  game = x.StartGame();
+  const auto box = x.WaitForWindow("HOW TO PLAY", Ms(10000));
+  if (!box) return ::testing::AssertionFailure() << "no instructions box";
+  x.MovePointer(box->x + box->width / 2, box->y + box->height / 2);  // keys follow the pointer
+  x.PressKey(XK_Return);
+  // The bottom-right block, whatever the size, once the board is drawn.
+  if (!WaitFor([&] { return x.PixelAt(x.Width() - 1, x.Height() - 1) != 0; }, Ms(5000))) {
+    return ::testing::AssertionFailure() << "no board";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// The bar's width in pixels, read along its middle row.
+int BarWidth(const Screenshot& s) {
+  const std::uint32_t colour = s.At(0, 8);
+  int width = 0;
+  while (width < s.width && s.At(width, 8) == colour) ++width;
+  return width;
+}
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+class ScreenSizeTest : public ::testing::TestWithParam<std::pair<int, int>> {};
+
+TEST_P(ScreenSizeTest, TheGameCoversTheScreenFollowsThePointerAndEndsOnEsc) {
+  const auto [w, h] = GetParam();
+  XSession x(w, h);
+  Process game;
+  ASSERT_TRUE(StartGame(x, game));
+  const auto window = x.FindWindowOfPid(game.Pid());
+  ASSERT_TRUE(window);
+  EXPECT_EQ(window->x, 0);
+  EXPECT_EQ(window->y, 0);
+  EXPECT_EQ(window->width, w);
+  EXPECT_EQ(window->height, h);
+  EXPECT_EQ(BarWidth(x.Shoot()), 521);
+
+  const Point target{w * 3 / 4, h * 3 / 4};
+  x.MovePointer(target.x, target.y);
+  double nearest = 1e9;
+  WaitFor(
+      [&] {
+        if (const auto at = FindCreature(x.Shoot())) {
+          nearest = std::min(nearest, std::hypot(at->x - target.x, at->y - target.y));
+        }
+        return nearest < 40;
+      },
+      Ms(10000), Ms(50));
+  EXPECT_LT(nearest, 40) << "the zorvel never reached the pointer";
+  x.PressKey(XK_Escape);
+  EXPECT_EQ(game.WaitExit(Ms(1000)), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ScreenSizeTest,
+                         ::testing::Values(std::pair{640, 480}, std::pair{800, 600},
+                                           std::pair{1280, 1024}, std::pair{1920, 1080},
+                                           std::pair{3840, 2160}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.first) + "x" +
+                                  std::to_string(info.param.second);
+                         });
+
+TEST(WindowManagerTest, WithoutAWindowManagerTheGameStillStartsAndEscEndsIt) {
+  XSession x(1024, 768, /*window_manager=*/false);
+  Process game;
+  const auto start = Clock::now();
+  ASSERT_TRUE(StartGame(x, game));
+  std::printf("instructions dismissed -> board, no window manager: %.2f s\n",
+              Seconds(Clock::now() - start));
+  const auto window = x.FindWindowOfPid(game.Pid());
+  ASSERT_TRUE(window);
+  EXPECT_EQ(window->x, 0) << "the game places its window over the screen itself";
+  EXPECT_EQ(window->y, 0);
+  EXPECT_EQ(window->width, 1024);
+  EXPECT_EQ(window->height, 768);
+  EXPECT_LT(Seconds(Clock::now() - start), 4.0);
+  x.MovePointer(window->x + window->width / 2, window->y + window->height / 2);
+  x.PressKey(XK_Escape);
+  EXPECT_EQ(game.WaitExit(Ms(1000)), 0);
+}
+
+enum class Ending { kCloseRequest, kSigterm, kSigint, kSigtermDuringInstructions };
+
+class EndingTest : public ::testing::TestWithParam<Ending> {};
+
+TEST_P(EndingTest, EndsPromptlyWithStatusZeroAndNoCore) {
+  XSession x(1024, 768);
+  Process game;
+  if (GetParam() == Ending::kSigtermDuringInstructions) {
+    game = x.StartGame();
+    ASSERT_TRUE(x.WaitForWindow("HOW TO PLAY", Ms(10000)));
+  } else {
+    ASSERT_TRUE(StartGame(x, game));
+  }
+  switch (GetParam()) {
+    case Ending::kCloseRequest:
+      x.RequestClose(x.FindWindowOfPid(game.Pid()).value().id);
+      break;
+    case Ending::kSigterm:
+    case Ending::kSigtermDuringInstructions:
+      game.Signal(SIGTERM);
+      break;
+    case Ending::kSigint:
+      game.Signal(SIGINT);
+      break;
+  }
+  EXPECT_EQ(game.WaitExit(Ms(1000)), 0);
+  EXPECT_FALSE(game.DumpedCore());
+  EXPECT_TRUE(x.WaitUntilGone("HOW TO PLAY", Ms(1000))) << "the dialog outlived the game";
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, EndingTest,
+                         ::testing::Values(Ending::kCloseRequest, Ending::kSigterm, Ending::kSigint,
+                                           Ending::kSigtermDuringInstructions));
+
+TEST(ServerDeathTest, TheGameExitsWithinASecondWhenTheXServerDies) {
+  XSession x(1024, 768);
+  Process game;
+  ASSERT_TRUE(StartGame(x, game));
+  std::this_thread::sleep_for(Ms(500));
+  const auto killed = Clock::now();
+  x.KillServer();
+  const auto status = game.WaitExit(Ms(1000));
+  ASSERT_TRUE(status) << "the game hangs without its X server";
+  std::printf("X server killed -> game exited with %d after %.3f s\n", *status,
+              Seconds(Clock::now() - killed));
+  EXPECT_FALSE(game.DumpedCore());
+  EXPECT_LT(*status, 128) << "ended by a signal";
+}
+
+TEST(PointerStormTest, TensOfThousandsOfMovesNeitherSlowTheClockNorGrowMemory) {
+  XSession x(1024, 768);
+  Process game;
+  ASSERT_TRUE(StartGame(x, game));
+  std::this_thread::sleep_for(Ms(300));
+  // Two storms of 20 000 moves a second, three seconds each: the first may fill SDL's event
+  // queue to its working size, the second must not add to it.
+  int moves = 0;
+  auto storm = [&] {
+    const auto from = Clock::now();
+    while (Clock::now() - from < Ms(3000)) {
+      for (int i = 0; i < 20; ++i, ++moves) {
+        x.MovePointer(100 + (moves * 37) % 800, 100 + (moves * 53) % 500, /*flush=*/false);
+      }
+      x.Sync();
+      std::this_thread::sleep_for(Ms(1));
+    }
+  };
+  const int bar_before = BarWidth(x.Shoot());
+  const auto from = Clock::now();
+  storm();
+  const long memory_between = XSession::MemoryKb(game.Pid());
+  storm();
+  const long memory_after = XSession::MemoryKb(game.Pid());
+  const int bar_after = BarWidth(x.Shoot());
+  const double seconds = Seconds(Clock::now() - from);
+  // The bar loses a pixel every 15 ticks of 10 ms.
+  const double expected = seconds * 100 / 15;
+  std::printf("%d pointer moves in %.2f s; bar shrank %d px (on time: %.1f); RSS %ld -> %ld kB\n",
+              moves, seconds, bar_before - bar_after, expected, memory_between, memory_after);
+  EXPECT_GT(moves, 50000);
+  EXPECT_NEAR(bar_before - bar_after, expected, 2.5);
+  EXPECT_LT(memory_after - memory_between, 256);
+  x.PressKey(XK_Escape);
+  EXPECT_EQ(game.WaitExit(Ms(1000)), 0);
+}
+
+TEST(OtherWindowTest, AnotherWindowOnTopThenTheGameActivatedAgainPlayGoesOn) {
+  XSession x(1024, 768);
+  Process game;
+  ASSERT_TRUE(StartGame(x, game));
+  const Window game_window = x.FindWindowOfPid(game.Pid()).value().id;
+  const int bar_before = BarWidth(x.Shoot());
+  const Window other = x.OpenOtherWindow(400, 300);
+  ASSERT_TRUE(WaitFor([&] { return x.ActiveWindow() == other; }, Ms(3000)))
+      << "the other window did not take the focus";
+  std::this_thread::sleep_for(Ms(1000));
+  EXPECT_EQ(x.PixelAt(300, 250), 0xFFFFFFu) << "the other window is on top";
+  x.Activate(game_window);
+  ASSERT_TRUE(WaitFor([&] { return x.ActiveWindow() == game_window; }, Ms(3000)));
+  std::this_thread::sleep_for(Ms(500));
+  const Screenshot s = x.Shoot();
+  EXPECT_NE(s.At(300, 250), 0xFFFFFFu) << "the game is on top again";
+  EXPECT_LT(BarWidth(s), bar_before - 5) << "the bar ran on all the while";
+  x.MovePointer(800, 600);
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const auto at = FindCreature(x.Shoot());
+        return at && std::hypot(at->x - 800, at->y - 600) < 40;
+      },
+      Ms(6000), Ms(50)))
+      << "play did not go on";
+  x.PressKey(XK_Escape);
+  EXPECT_EQ(game.WaitExit(Ms(1000)), 0);
+}
+
+}  // namespace
+}  // namespace e2e
