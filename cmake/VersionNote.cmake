@@ -5,10 +5,11 @@ if(_minor_padded LESS 10)
   set(_minor_padded "0${_minor_padded}")
 endif()
 set(GLOMPER_DISPLAY_VERSION "${PROJECT_VERSION_MAJOR}.${_minor_padded}")
+set(GLOMPER_PRODUCT_NAME "Glomper")
 set(GLOMPER_NUMERIC_VERSION "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
 
 function(glomper_version_note target)
-  set(json "{\"type\":\"deb\",\"os\":\"debian\",\"name\":\"glomper\",\"version\":\"${PROJECT_VERSION}\",\"ProductName\":\"Glomper\",\"InternalName\":\"Glomper\",\"OriginalFilename\":\"Glomper.exe\",\"FileVersion\":\"${GLOMPER_DISPLAY_VERSION}\",\"ProductVersion\":\"${GLOMPER_DISPLAY_VERSION}\",\"FileVersionNumeric\":\"${GLOMPER_NUMERIC_VERSION}\",\"StringFileInfo\":\"040904B0\"}")
+  set(json "{\"type\":\"deb\",\"os\":\"debian\",\"name\":\"glomper\",\"version\":\"${PROJECT_VERSION}\",\"ProductName\":\"${GLOMPER_PRODUCT_NAME}\",\"InternalName\":\"${GLOMPER_PRODUCT_NAME}\",\"OriginalFilename\":\"Glomper.exe\",\"FileVersion\":\"${GLOMPER_DISPLAY_VERSION}\",\"ProductVersion\":\"${GLOMPER_DISPLAY_VERSION}\",\"FileVersionNumeric\":\"${GLOMPER_NUMERIC_VERSION}\",\"StringFileInfo\":\"040904B0\"}")
   # A response file keeps the JSON's quotes and commas away from the compiler driver.
   set(rsp "${PROJECT_BINARY_DIR}/${target}-version-note.rsp")
   file(CONFIGURE OUTPUT "${rsp}" CONTENT "-Xlinker '--package-metadata=${json}'\n")
