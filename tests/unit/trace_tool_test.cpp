@@ -1,6 +1,7 @@
 // The developer's trace tool: its output format and its refusal of bad input.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -17,8 +18,9 @@ struct TraceRun {
 };
 
 TraceRun Trace(const std::string& args, const std::string& script) {
-  const std::string dir = ::testing::TempDir();
-  const std::string in = dir + "trace-in.txt", err = dir + "trace-err.txt";
+  // Tests may run side by side: each process has files of its own.
+  const std::string dir = ::testing::TempDir() + "glomper-trace-" + std::to_string(getpid());
+  const std::string in = dir + "-in.txt", err = dir + "-err.txt";
   std::ofstream(in) << script;
   const std::string command = std::string(GLOMPER_TRACE) + " " + args + " < " + in + " 2> " + err;
   TraceRun run{};
