@@ -19,51 +19,58 @@ PixelRect PlacementOf(double left, double top, double width, double height) {
 
 // ---- Sprite ----
 
-void Sprite::Changed() { scene_->Queue(*this); }
+void Sprite::Changed(bool looks_different) {
+  repaint_ = repaint_ || looks_different;
+  scene_->Queue(*this);
+}
 
 void Sprite::Move(double left, double top) {
   if (left == left_ && top == top_) return;
   left_ = left;
   top_ = top;
-  Changed();
+  Changed(/*looks_different=*/false);
 }
 
 void Sprite::Resize(double width, double height) {
   if (width == width_ && height == height_) return;
   width_ = width;
   height_ = height;
-  Changed();
+  Changed(/*looks_different=*/false);
 }
 
 void Sprite::SetVisible(bool visible) {
   if (visible == visible_) return;
   visible_ = visible;
-  Changed();
+  Changed(/*looks_different=*/false);
 }
 
 void Image::SetPicture(PictureRef picture) {
+  const bool same_size = !picture || stretch_ ||
+                         (width_ == picture->Width() * kTwipsPerPixel &&
+                          height_ == picture->Height() * kTwipsPerPixel);
+  if (picture == picture_ && same_size) return;  // nothing on the screen would change
   picture_ = std::move(picture);
   if (picture_ && !stretch_) {
     Resize(picture_->Width() * kTwipsPerPixel, picture_->Height() * kTwipsPerPixel);
   }
-  Changed();
+  Changed(/*looks_different=*/true);
 }
 
 void Image::SetStretch(bool stretch) {
   if (stretch == stretch_) return;
   stretch_ = stretch;
-  Changed();
+  Changed(/*looks_different=*/true);
 }
 
 void Image::ZOrderToFront() {
   z_ = scene_->NextZ();
-  Changed();
+  Changed(/*looks_different=*/true);
 }
 
 void Box::SetFillColor(Rgb fill) {
   if (fill == fill_) return;
   fill_ = fill;
-  Changed();
+  Changed(/*looks_different=*/true);
 }
 
 // ---- ImageGroup ----
@@ -204,16 +211,21 @@ const std::vector<PixelRect>& Scene::Compose(const Canvas& canvas) {
       Place(image, screen);
       Reindex(image);
     }
-    for (Sprite* sprite : queue_) sprite->queued_ = false;
+    for (Sprite* sprite : queue_) sprite->queued_ = sprite->repaint_ = false;
     queue_.clear();
     AddDamage(screen);
     full_ = false;
   } else {
     for (Sprite* sprite : queue_) {
       sprite->queued_ = false;
-      AddDamage(sprite->drawn_);
+      const PixelRect was_placed = sprite->placed_, was_drawn = sprite->drawn_;
       Place(*sprite, screen);
-      AddDamage(sprite->drawn_);
+      // A twip more or less that moves no pixel edge repaints nothing.
+      if (sprite->repaint_ || sprite->placed_ != was_placed || sprite->drawn_ != was_drawn) {
+        AddDamage(was_drawn);
+        AddDamage(sprite->drawn_);
+      }
+      sprite->repaint_ = false;
       if (sprite->is_box_) {
         // Children move and hide with their box; the box's own damage covers them.
         for (Image* child : static_cast<Box*>(sprite)->children_) Place(*child, screen);

@@ -53,7 +53,9 @@ class Sprite {
   Sprite(Scene& scene, Box* parent, std::uint32_t z, bool is_box)
       : scene_(&scene), parent_(parent), z_(z), is_box_(is_box) {}
   ~Sprite() = default;
-  void Changed();
+  // Queues the sprite for the next compose; `looks_different` when its pixels change even if
+  // its place does not.
+  void Changed(bool looks_different);
 
  private:
   friend class Scene;
@@ -69,6 +71,7 @@ class Sprite {
   PixelRect placed_;  // unclipped, where its pixels go
   PixelRect drawn_;   // clipped part on screen when last composed
   bool queued_ = false;
+  bool repaint_ = false;
 };
 
 class Image : public Sprite {
