@@ -2,20 +2,10 @@
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "tests/e2e/game_screen.h"
 
 namespace e2e {
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 bool BarAndTileShown(const Screenshot& s) {
   return s.At(0, 0) == kBarGreen && s.At(520, 16) == kBarGreen && s.At(521, 0) != kBarGreen &&
@@ -100,7 +90,7 @@ TEST(NoDisplayTest, ExitsWithStatusOneAndOneClearLine) {
   Process game({XSession::GameBinary()}, {}, {"DISPLAY", "WAYLAND_DISPLAY"}, err);
   EXPECT_EQ(game.WaitExit(Ms(5000)), 1);
   EXPECT_FALSE(game.DumpedCore());
-  const std::string text = ReadFile(err);
+  const std::string text = ReadTextFile(err);
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
   EXPECT_NE(text.find("glomper: cannot open the display"), std::string::npos) << text;
 }

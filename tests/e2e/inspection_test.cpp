@@ -12,13 +12,6 @@
 namespace e2e {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // A short game: instructions, the board, a few pointer moves, Esc. Tools slow the game
 // down a lot, so every wait is long.
 void PlayShortGame(XSession& x, Process& game) {
@@ -51,7 +44,7 @@ TEST(MemcheckTest, AShortGameEndedByEscHasNoMemoryErrorsOrLeaksOfOurOwn) {
            "--suppressions=" GLOMPER_VALGRIND_SUPPRESSIONS, "--log-file=" + log});
   PlayShortGame(x, game);
   const auto status = game.WaitExit(Ms(60000));
-  const std::string report = ReadFile(log);
+  const std::string report = ReadTextFile(log);
   EXPECT_EQ(status, 0) << report;
   EXPECT_NE(report.find("ERROR SUMMARY: 0 errors"), std::string::npos) << report;
 }

@@ -23,6 +23,11 @@
 
 namespace e2e {
 
+std::string ReadTextFile(const std::string& path) {
+  std::ifstream in(path);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 bool WaitFor(const std::function<bool()>& ready, Ms timeout, Ms step) {
   const auto end = Clock::now() + timeout;
   for (;;) {
@@ -349,17 +354,24 @@ void XSession::PressKey(unsigned long keysym) {
   XFlush(display_);
 }
 
-void XSession::RequestClose(Window window) {
+// A request to the window manager about `window`, as a pager or task bar sends one.
+static void SendToWindowManager(Display* display, Window window, const char* message, long data0,
+                                long data1) {
   XEvent event{};
   event.xclient.type = ClientMessage;
   event.xclient.window = window;
-  event.xclient.message_type = XInternAtom(display_, "_NET_CLOSE_WINDOW", False);
+  event.xclient.message_type = XInternAtom(display, message, False);
   event.xclient.format = 32;
-  event.xclient.data.l[0] = CurrentTime;
-  event.xclient.data.l[1] = 2;  // from a pager or panel, as a user's click
-  XSendEvent(display_, DefaultRootWindow(display_), False,
+  event.xclient.data.l[0] = data0;
+  event.xclient.data.l[1] = data1;
+  XSendEvent(display, DefaultRootWindow(display), False,
              SubstructureRedirectMask | SubstructureNotifyMask, &event);
-  XFlush(display_);
+  XFlush(display);
+}
+
+void XSession::RequestClose(Window window) {
+  // Source 2: a pager or panel, as a user's click.
+  SendToWindowManager(display_, window, "_NET_CLOSE_WINDOW", CurrentTime, 2);
 }
 
 Screenshot XSession::Shoot() {
@@ -415,16 +427,7 @@ Window XSession::OpenOtherWindow(int width, int height) {
 }
 
 void XSession::Activate(Window window) {
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = window;
-  event.xclient.message_type = XInternAtom(display_, "_NET_ACTIVE_WINDOW", False);
-  event.xclient.format = 32;
-  event.xclient.data.l[0] = 2;  // from a pager or task bar
-  event.xclient.data.l[1] = CurrentTime;
-  XSendEvent(display_, DefaultRootWindow(display_), False,
-             SubstructureRedirectMask | SubstructureNotifyMask, &event);
-  XFlush(display_);
+  SendToWindowManager(display_, window, "_NET_ACTIVE_WINDOW", 2, CurrentTime);
 }
 
 Window XSession::ActiveWindow() {

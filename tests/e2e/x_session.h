@@ -18,6 +18,8 @@ namespace e2e {
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::milliseconds;
 
+std::string ReadTextFile(const std::string& path);
+
 // Waits until `ready` holds or `timeout` passes; returns whether it held.
 bool WaitFor(const std::function<bool()>& ready, Ms timeout, Ms step = Ms(10));
 
