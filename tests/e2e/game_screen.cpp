@@ -1,5 +1,7 @@
 #include "tests/e2e/game_screen.h"
 
+#include <cmath>
+
 #include "assets/sprite_set.h"
 #include "platform/sdl/gif_decoder.h"
 
@@ -64,6 +66,20 @@ std::optional<Point> FindCreature(const Screenshot& s) {
   if (n < 50) return std::nullopt;
   const Point body = BodyOffsetInBox();
   return Point{static_cast<int>(sx / n) - body.x + 20, static_cast<int>(sy / n) - body.y + 20};
+}
+
+double ChaseDistance(XSession& x, Point target, Ms timeout) {
+  x.MovePointer(target.x, target.y);
+  double nearest = 1e9;
+  WaitFor(
+      [&] {
+        if (const auto at = FindCreature(x.Shoot())) {
+          nearest = std::min(nearest, std::hypot(at->x - target.x, at->y - target.y));
+        }
+        return nearest < 40;
+      },
+      timeout, Ms(20));
+  return nearest;
 }
 
 std::optional<std::string> ReadDigits(const Screenshot& s) {

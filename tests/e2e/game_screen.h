@@ -21,6 +21,10 @@ struct Point {
 // The centre of the zorvel's box, found from its orange body.
 std::optional<Point> FindCreature(const Screenshot& s);
 
+// Moves the pointer to `target` and watches the zorvel, which swings around it; returns the
+// nearest it came (pixels) before reaching 40 px of it or `timeout`.
+double ChaseDistance(XSession& x, Point target, Ms timeout);
+
 // The four digits at the top right, each matched against the game's own glyphs; nullopt
 // when a cell shows no glyph whole.
 std::optional<std::string> ReadDigits(const Screenshot& s);

@@ -45,18 +45,8 @@ TEST_F(PlayTest, TheBoardCoversTheScreenWithOneTileRepeated) {
 }
 
 TEST_F(PlayTest, TheZorvelFollowsThePointerAndEatsBlocksAlongItsWay) {
-  const Point target{800, 600};
-  x_.MovePointer(target.x, target.y);
-  double nearest = 1e9;
-  WaitFor(
-      [&] {
-        if (const auto at = FindCreature(x_.Shoot())) {
-          nearest = std::min(nearest, std::hypot(at->x - target.x, at->y - target.y));
-        }
-        return nearest < 40;
-      },
-      Ms(6000), Ms(20));
-  EXPECT_LT(nearest, 40) << "the zorvel never came near the pointer";
+  EXPECT_LT(ChaseDistance(x_, {800, 600}, Ms(6000)), 40)
+      << "the zorvel never came near the pointer";
 
   const Screenshot s = x_.Shoot();
   int eaten = 0;

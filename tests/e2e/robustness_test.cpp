@@ -52,18 +52,8 @@ TEST_P(ScreenSizeTest, TheGameCoversTheScreenFollowsThePointerAndEndsOnEsc) {
   EXPECT_EQ(window->height, h);
   EXPECT_EQ(BarWidth(x.Shoot()), 521);
 
-  const Point target{w * 3 / 4, h * 3 / 4};
-  x.MovePointer(target.x, target.y);
-  double nearest = 1e9;
-  WaitFor(
-      [&] {
-        if (const auto at = FindCreature(x.Shoot())) {
-          nearest = std::min(nearest, std::hypot(at->x - target.x, at->y - target.y));
-        }
-        return nearest < 40;
-      },
-      Ms(10000), Ms(50));
-  EXPECT_LT(nearest, 40) << "the zorvel never reached the pointer";
+  EXPECT_LT(ChaseDistance(x, {w * 3 / 4, h * 3 / 4}, Ms(10000)), 40)
+      << "the zorvel never reached the pointer";
   x.PressKey(XK_Escape);
   EXPECT_EQ(game.WaitExit(Ms(1000)), 0);
 }
@@ -199,14 +189,7 @@ TEST(OtherWindowTest, AnotherWindowOnTopThenTheGameActivatedAgainPlayGoesOn) {
   const Screenshot s = x.Shoot();
   EXPECT_NE(s.At(300, 250), 0xFFFFFFu) << "the game is on top again";
   EXPECT_LT(BarWidth(s), bar_before - 5) << "the bar ran on all the while";
-  x.MovePointer(800, 600);
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        const auto at = FindCreature(x.Shoot());
-        return at && std::hypot(at->x - 800, at->y - 600) < 40;
-      },
-      Ms(6000), Ms(50)))
-      << "play did not go on";
+  EXPECT_LT(ChaseDistance(x, {800, 600}, Ms(6000)), 40) << "play did not go on";
   x.PressKey(XK_Escape);
   EXPECT_EQ(game.WaitExit(Ms(1000)), 0);
 }
