@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "assets/sprite_set.h"
+#include "platform/geometry.h"
 #include "platform/sdl/gif_decoder.h"
 
 namespace e2e {
@@ -51,6 +52,20 @@ Point BodyOffsetInBox() {
 }
 
 }  // namespace
+
+int BarWidth(const Screenshot& s) {
+  const std::uint32_t colour = s.At(0, 8);
+  int width = 0;
+  while (width < s.width && s.At(width, 8) == colour) ++width;
+  return width;
+}
+
+std::pair<int, int> BarWidthsWithin(long ticks) {
+  return {platform::PixelEdge(kBarStartTwips - static_cast<double>(ticks)),
+          platform::PixelEdge(kBarStartTwips)};
+}
+
+long TicksWithin(Clock::duration elapsed) { return static_cast<long>(elapsed / kTick) + 1; }
 
 std::optional<Point> FindCreature(const Screenshot& s) {
   long sx = 0, sy = 0, n = 0;

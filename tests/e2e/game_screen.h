@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/x_session.h"
@@ -13,6 +14,17 @@ inline constexpr int kBlockPx = 33;
 inline constexpr int kColumns = 32;  // blocks per row, and lookup cells per row
 inline constexpr int kBlocks = 768;  // blocks on the screen and counted
 inline constexpr std::uint32_t kBarGreen = 0x00C000;
+
+// The bar starts 7815 twips wide and loses one twip a tick, 100 ticks a second.
+inline constexpr int kBarStartTwips = 7815;
+inline constexpr Ms kTick{10};
+
+// The bar's width in pixels, read along its middle row.
+int BarWidth(const Screenshot& s);
+// The widths the bar can have after `ticks` ticks at most: [at least, at most] pixels.
+std::pair<int, int> BarWidthsWithin(long ticks);
+// The most ticks the game can have run in `elapsed`.
+long TicksWithin(Clock::duration elapsed);
 
 struct Point {
   int x, y;

@@ -17,25 +17,34 @@ class HudTest : public ::testing::Test {
     ASSERT_TRUE(x_.Ok());
     x_.MovePointer(76, 124);
     game_ = x_.StartGame();
-    ASSERT_TRUE(x_.WaitForWindow("HOW TO PLAY", Ms(10000)));
+    ASSERT_TRUE(x_.WaitForWindow("HOW TO PLAY", Ms(20000)));
     x_.PressKey(XK_Return);
     const Point probe = samples_.Of(22 * kColumns + 30);
-    ASSERT_TRUE(WaitFor([&] { return x_.PixelAt(probe.x, probe.y) != 0; }, Ms(5000), Ms(1)));
+    ResetWakeUpLateness();
+    Clock::time_point looked = Clock::now();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          looked = Clock::now();
+          return x_.PixelAt(probe.x, probe.y) != 0;
+        },
+        Ms(20000), Ms(1)));
     board_shown_ = Clock::now();
+    board_uncertainty_ = board_shown_ - looked;
   }
 
   XSession x_{1024, 768};
   Process game_;
   BlockSamples samples_;
   Clock::time_point board_shown_;
+  Clock::duration board_uncertainty_{};  // how long the probe that saw the board took
 };
 
 TEST_F(HudTest, TheCounterShowsFourZerosThenTheBlocksLeftAsTheyAreEaten) {
   Start();
   EXPECT_EQ(ReadDigits(x_.Shoot()), "0000");
   for (const Point p : {Point{300, 400}, Point{700, 300}, Point{850, 600}}) {
-    x_.MovePointer(p.x, p.y);
-    std::this_thread::sleep_for(Ms(1000));
+    ASSERT_LT(ChaseDistance(x_, p, Ms(10000)), 40)
+        << "the zorvel never reached " << p.x << "," << p.y;
   }
   const Screenshot s = x_.Shoot();
   const auto digits = ReadDigits(s);
@@ -62,20 +71,31 @@ TEST_F(HudTest, TheCounterShowsFourZerosThenTheBlocksLeftAsTheyAreEaten) {
 
 TEST_F(HudTest, TheDefeatBoxAppears78SecondsAfterTheBoardAndReturnEndsTheGame) {
   Start();
-  std::this_thread::sleep_for(Ms(77500));
+  // Play runs 7801 ticks; look for the box from half a second before.
+  const auto soon = board_shown_ + Ms(77500);
+  WaitFor([&] { return Clock::now() >= soon || !game_.Running(); }, Ms(80000), Ms(50));
   ASSERT_TRUE(game_.Running());
   EXPECT_EQ(x_.PixelAt(0, 0), 0xFF0000u) << "the bar's last colour, still there";
   std::optional<WindowInfo> box;
+  Clock::time_point looked = Clock::now();
   WaitFor(
       [&] {
+        looked = Clock::now();
         box = x_.FindWindow([](const WindowInfo& w) { return w.title == "MISSION FAILED"; });
         return box.has_value();
       },
-      Ms(3000), Ms(2));
-  const double seconds = std::chrono::duration<double>(Clock::now() - board_shown_).count();
-  std::printf("board on screen -> defeat box mapped: %.3f s\n", seconds);
+      Ms(5000), Ms(2));
+  const auto mapped = Clock::now();
+  const double seconds = std::chrono::duration<double>(mapped - board_shown_).count();
+  // The clock is exact over 78 s; what blurs the measurement is how long each probe took and
+  // how late this machine wakes the test, and the game, up.
+  const double allowance =
+      0.1 + std::chrono::duration<double>(board_uncertainty_ + (mapped - looked) +
+                                          2 * WorstWakeUpLateness())
+                .count();
+  std::printf("board on screen -> defeat box mapped: %.3f s (78.01 ± %.3f)\n", seconds, allowance);
   ASSERT_TRUE(box) << "no defeat box";
-  EXPECT_NEAR(seconds, 78.01, 0.25);
+  EXPECT_NEAR(seconds, 78.01, allowance);
   EXPECT_NE(x_.PixelAt(0, 0), 0xFF0000u) << "the bar is gone";
   x_.PressKey(XK_Return);
   EXPECT_EQ(game_.WaitExit(Ms(2000)), 0);

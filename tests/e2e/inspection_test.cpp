@@ -1,10 +1,12 @@
 // The real binary under inspection tools: memcheck for memory errors and leaks, strace for
-// the files it opens.
+// the files it opens and writes.
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
-#include <map>
+#include <optional>
+#include <set>
 #include <sstream>
 
 #include "tests/e2e/game_screen.h"
@@ -25,10 +27,9 @@ void PlayShortGame(XSession& x, Process& game) {
       Ms(60000)))
       << "the instructions box did not go";
   ASSERT_TRUE(WaitFor([&] { return x.PixelAt(1023, 767) != 0; }, Ms(60000), Ms(50))) << "no board";
-  for (const Point p : {Point{700, 400}, Point{200, 600}, Point{900, 100}}) {
-    x.MovePointer(p.x, p.y);
-    std::this_thread::sleep_for(Ms(700));
-  }
+  // Slowed down, the zorvel may not get there: only let it try.
+  for (const Point p : {Point{700, 400}, Point{200, 600}, Point{900, 100}})
+    ChaseDistance(x, p, Ms(3000));
   ASSERT_TRUE(game.Running());
   x.PressKey(XK_Escape);
 }
@@ -49,67 +50,81 @@ TEST(MemcheckTest, AShortGameEndedByEscHasNoMemoryErrorsOrLeaksOfOurOwn) {
   EXPECT_NE(report.find("ERROR SUMMARY: 0 errors"), std::string::npos) << report;
 }
 
-// What the game's own process may open: shared libraries; the X server's socket, its
-// authority, its locale and compose tables; the system's locale data, which Xlib's input
-// method loads; SDL's D-Bus machine id; fontconfig's files; device nodes; and the kernel's
-// /proc and /sys. No picture, no data file of the game's.
-bool AllowedForTheGame(const std::string& path) {
-  auto starts = [&](std::string_view prefix) { return path.rfind(prefix, 0) == 0; };
-  auto has = [&](std::string_view part) { return path.find(part) != std::string::npos; };
-  const std::size_t so = path.rfind(".so");
-  const bool library =
-      so != std::string::npos && path.find_first_not_of("0123456789.", so + 3) == std::string::npos;
-  return library || path == "/etc/ld.so.cache" || path == "/etc/ld.so.preload" ||
-         starts("/tmp/.X11-unix/") || path.ends_with("/.Xauthority") ||
-         path.ends_with("/.XCompose") || starts("/usr/share/X11/") || starts("/usr/lib/locale/") ||
-         starts("/usr/share/locale/") || (starts("/usr/lib/") && has("/gconv/")) ||
-         path == "/var/lib/dbus/machine-id" || path == "/etc/machine-id" || starts("/etc/fonts/") ||
-         starts("/usr/share/fonts/") || starts("/usr/share/fontconfig/") ||
-         starts("/var/cache/fontconfig/") || has("/.cache/fontconfig/") || has("/.fontconfig/") ||
-         starts("/dev/") || starts("/proc/") || starts("/sys/");
+// One line of strace -f: PID call(args...) = result
+struct Call {
+  std::string pid, name, path, args;
+  bool failed = false;
+};
+
+std::optional<Call> ParseCall(const std::string& line) {
+  Call call;
+  const std::size_t space = line.find(' '), paren = line.find('(');
+  const std::size_t open_quote = line.find('"'), result = line.rfind(") = ");
+  if (space == std::string::npos || paren == std::string::npos || open_quote == std::string::npos ||
+      result == std::string::npos || paren < space) {
+    return std::nullopt;  // an unfinished or resumed call, a signal, an exit
+  }
+  const std::size_t close_quote = line.find('"', open_quote + 1);
+  if (close_quote == std::string::npos) return std::nullopt;
+  call.pid = line.substr(0, space);
+  const std::size_t name = line.find_first_not_of(' ', space);
+  call.name = line.substr(name, paren - name);
+  call.path = line.substr(open_quote + 1, close_quote - open_quote - 1);
+  call.args = line.substr(paren, result - paren);
+  call.failed = line.compare(result + 4, 2, "-1") == 0;
+  return call;
 }
 
-// From a line of strace -f: PID openat(AT_FDCWD, "/path", ...) = result
-bool ParseOpen(const std::string& line, std::string& pid, std::string& path) {
-  const std::size_t space = line.find(' ');
-  const std::size_t open_quote = line.find('"');
-  if (space == std::string::npos || open_quote == std::string::npos) return false;
-  const std::size_t close_quote = line.find('"', open_quote + 1);
-  if (close_quote == std::string::npos) return false;
-  pid = line.substr(0, space);
-  path = line.substr(open_quote + 1, close_quote - open_quote - 1);
+// Whether a successful call changed the file system: anything but opening for reading.
+bool Writes(const Call& call) {
+  if (call.name.starts_with("open")) {
+    return call.args.find("O_WRONLY") != std::string::npos ||
+           call.args.find("O_RDWR") != std::string::npos ||
+           call.args.find("O_CREAT") != std::string::npos ||
+           call.args.find("O_TRUNC") != std::string::npos;
+  }
   return true;
 }
 
-TEST(FilesTest, TheGameOpensNoDataFileOfItsOwn) {
+// The game's own data: its build and source trees, what it ships (pictures, icons, the
+// desktop and metainfo files), anything named after it.
+bool OursToRead(const std::string& path) {
+  std::string lower = path;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return path.starts_with(GLOMPER_SOURCE_DIR) || path.starts_with(GLOMPER_BINARY_DIR) ||
+         lower.find("glomper") != std::string::npos || lower.ends_with(".gif") ||
+         lower.ends_with(".bmp") || lower.ends_with(".rgba");
+}
+
+// The rule: the game carries everything it shows inside its binary and keeps no settings, so
+// none of its processes opens a file of the game's or writes any file. What the system's
+// libraries read of their own configuration is theirs.
+TEST(FilesTest, TheGameOpensNoFileOfItsOwnAndWritesNone) {
   XSession x(1024, 768);
   ASSERT_TRUE(x.Ok());
   const std::string log = ::testing::TempDir() + "glomper-strace.log";
-  Process game =
-      x.StartGame("", {"strace", "-f", "-qq", "-e", "trace=open,openat,openat2,creat", "-o", log});
+  Process game = x.StartGame(
+      "", {"strace", "-f", "-qq", "-o", log, "-e",
+           "trace=open,openat,openat2,creat,mkdir,mkdirat,rename,renameat,renameat2,unlink,"
+           "unlinkat,link,linkat,symlink,symlinkat,truncate,chmod,fchmodat"});
   PlayShortGame(x, game);
-  EXPECT_EQ(game.WaitExit(Ms(10000)), 0);
+  EXPECT_EQ(game.WaitExit(Ms(30000)), 0);
 
   std::ifstream in(log);
-  std::string text, game_pid, pid, path;
-  std::map<std::string, int> opened_by_game, opened_by_dialogs;
-  while (std::getline(in, text)) {
-    if (!ParseOpen(text, pid, path)) continue;
-    if (game_pid.empty()) game_pid = pid;
-    ++(pid == game_pid ? opened_by_game : opened_by_dialogs)[path];
+  std::set<std::string> processes;
+  int opened = 0;
+  for (std::string line; std::getline(in, line);) {
+    const auto call = ParseCall(line);
+    if (!call) continue;
+    processes.insert(call->pid);
+    if (call->failed) continue;
+    ++opened;
+    EXPECT_FALSE(OursToRead(call->path)) << "process " << call->pid << " opened " << call->path;
+    EXPECT_FALSE(Writes(*call) && !call->path.starts_with("/dev/"))
+        << "process " << call->pid << " wrote: " << line;
   }
-  ASSERT_FALSE(opened_by_game.empty()) << "strace saw nothing";
-  for (const auto& [path, count] : opened_by_game) {
-    EXPECT_TRUE(AllowedForTheGame(path)) << "the game opened " << path;
-  }
-  // The message-box processes load GTK with its themes and settings; they too must not
-  // read anything of the game's.
-  const std::string source = GLOMPER_SOURCE_DIR, build = GLOMPER_BINARY_DIR;
-  for (const auto& [path, count] : opened_by_dialogs) {
-    EXPECT_TRUE(path.rfind(source, 0) != 0 && path.rfind(build, 0) != 0 &&
-                !path.ends_with(".gif") && !path.ends_with(".bmp") && !path.ends_with(".rgba"))
-        << "a dialog opened " << path;
-  }
+  EXPECT_GT(opened, 20) << "strace saw nothing";
+  EXPECT_GE(processes.size(), 2u) << "the game and its dialog";
 }
 
 }  // namespace

@@ -23,6 +23,11 @@ std::string ReadTextFile(const std::string& path);
 // Waits until `ready` holds or `timeout` passes; returns whether it held.
 bool WaitFor(const std::function<bool()>& ready, Ms timeout, Ms step = Ms(10));
 
+// The most any of WaitFor's sleeps overran since the last reset: how late this machine wakes
+// a process up now, the allowance a timing check must give the game as well as the test.
+Ms WorstWakeUpLateness();
+void ResetWakeUpLateness();
+
 // A child process that dies with the test.
 class Process {
  public:
@@ -50,6 +55,7 @@ class Process {
 struct Screenshot {
   int width = 0, height = 0;
   std::vector<std::uint32_t> pixels;  // 0xRRGGBB
+  Clock::time_point from, to;         // the screen was read at some moment in between
   std::uint32_t At(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
   bool SavePng(const std::string& path) const;
 };
