@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace platform {
@@ -39,6 +40,7 @@ struct Gtk {
   decltype(&gtk_widget_show_all) show_all;
   decltype(&gtk_widget_grab_focus) grab_focus;
   decltype(&gtk_dialog_run) run;
+  decltype(&gtk_get_current_event_time) current_event_time;
 
   bool Load() {
     void* lib = dlopen("libgtk-3.so.0", RTLD_NOW | RTLD_LOCAL);
@@ -67,6 +69,7 @@ struct Gtk {
     get(show_all, "gtk_widget_show_all");
     get(grab_focus, "gtk_widget_grab_focus");
     get(run, "gtk_dialog_run");
+    get(current_event_time, "gtk_get_current_event_time");
     return ok;
   }
 };
@@ -136,16 +139,23 @@ std::vector<std::uint8_t> BmpToRgb(std::span<const std::uint8_t> bmp, int& side)
   gtk.show_all(dialog);
   gtk.grab_focus(ok);
   gtk.run(reinterpret_cast<GtkDialog*>(dialog));
-  // Said through the pipe, not the exit status, which tools such as valgrind may replace.
-  const char dismissed = 'D';
-  if (write(dismissed_fd, &dismissed, 1) != 1) _exit(kExitUnavailable);
+  // Said through the pipe, not the exit status, which tools such as valgrind may replace: 'D'
+  // and the time of the event that dismissed the box.
+  const std::uint32_t time = gtk.current_event_time();
+  char answer[1 + sizeof time] = {'D'};
+  std::memcpy(answer + 1, &time, sizeof time);
+  if (write(dismissed_fd, answer, sizeof answer) != static_cast<ssize_t>(sizeof answer)) {
+    _exit(kExitUnavailable);
+  }
   _exit(0);
 }
 
 }  // namespace
 
 DialogResult ShowGtkDialog(const std::string& title, const std::string& text, bool critical,
-                           const DialogArt& art, const volatile std::sig_atomic_t& quit) {
+                           const DialogArt& art, const volatile std::sig_atomic_t& quit,
+                           std::uint32_t& user_time) {
+  user_time = 0;
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return DialogResult::kUnavailable;
   const pid_t parent = getpid();
@@ -166,26 +176,33 @@ DialogResult ShowGtkDialog(const std::string& title, const std::string& text, bo
   }
   close(pipe_fds[1]);
 
-  // The pipe gives 'D' when the player dismisses the box, or ends when the process does.
-  char answer = 0;
+  // The pipe gives 'D' and a time when the player dismisses the box, or ends when the
+  // process does.
+  char answer[1 + sizeof user_time] = {};
+  std::size_t have = 0;
   for (;;) {
     if (quit) {
       kill(pid, SIGKILL);
-      answer = 0;
+      have = 0;
       break;
     }
     pollfd pfd{pipe_fds[0], POLLIN, 0};
     // A signal wakes the poll; the timeout covers one that lands just before it.
     if (poll(&pfd, 1, 100) <= 0) continue;
-    const ssize_t got = read(pipe_fds[0], &answer, 1);
-    if (got == 1 || (got < 0 && errno != EINTR) || got == 0) break;
+    const ssize_t got = read(pipe_fds[0], answer + have, sizeof answer - have);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    have += static_cast<std::size_t>(got);
+    if (have == sizeof answer) break;
   }
   close(pipe_fds[0]);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   if (quit) return DialogResult::kInterrupted;
-  return answer == 'D' ? DialogResult::kDismissed : DialogResult::kUnavailable;
+  if (have != sizeof answer || answer[0] != 'D') return DialogResult::kUnavailable;
+  std::memcpy(&user_time, answer + 1, sizeof user_time);
+  return DialogResult::kDismissed;
 }
 
 }  // namespace platform

@@ -244,7 +244,7 @@ void SdlSystem::MessageBox(std::string_view text, MessageIcon icon, std::string_
   const std::string plain = WithLineFeeds(text);
   const std::string heading(title);
   const bool critical = icon == MessageIcon::kCritical;
-  switch (ShowGtkDialog(heading, plain, critical, art_, g_quit)) {
+  switch (ShowGtkDialog(heading, plain, critical, art_, g_quit, user_time_)) {
     case DialogResult::kDismissed:
       return;
     case DialogResult::kInterrupted:

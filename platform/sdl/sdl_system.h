@@ -34,6 +34,9 @@ class SdlSystem : public System {
 
   DialogArt art_;
   SdlWindow* window_ = nullptr;
+  // The window system's time of the player's last answer to a box (0 if unknown), for the
+  // window shown after it.
+  std::uint32_t user_time_ = 0;
 };
 
 }  // namespace platform
