@@ -6,6 +6,10 @@ namespace {
 constexpr int kDigitCells = 4;
 }  // namespace
 
+long Form1::BoardCells(double width, double height, double block_width, double block_height) {
+  return Round(width / block_width + 1) * Round(height / block_height + 1);
+}
+
 void Form1::BuildBoard() {
   const double width = window_->Width();  // twips
   const double height = window_->Height();
@@ -15,7 +19,7 @@ void Form1::BuildBoard() {
 
   // The counts are 16-bit. A screen whose board would pass 32767 cells cannot be played:
   // say so and end, rather than overflow them.
-  if (columns * rows > kIntegerMax) {
+  if (BoardCells(width, height, prototype.Width(), prototype.Height()) > kIntegerMax) {
     system_.MessageBox(
         "This screen is too large for Glomper: its board would need more than 32767 blocks.",
         platform::MessageIcon::kCritical, "SCREEN TOO LARGE");

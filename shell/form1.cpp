@@ -21,7 +21,6 @@ constexpr platform::Rgb kBarStartColour{0, 192, 0};
 // Design-time places of the sprites, in twips.
 constexpr double kCreatureLeft = 840, kCreatureTop = 1560, kCreatureSide = 600;
 constexpr double kBarWidth = 7815, kBarHeight = 255;
-constexpr double kBlockSide = 495;
 constexpr double kCellLefts[] = {2640, 3360, 4320, 4800};
 constexpr double kCellWidth = 735, kCellHeight = 855;
 

@@ -30,6 +30,12 @@ class Form1 {
   void Timer2_Timer();
   void Timer1_Timer();
 
+  // Blocks are laid this wide and high, in twips.
+  static constexpr double kBlockSide = 495;
+  // The cells of the board laid on a screen of this size, blocks of this size (twips); the
+  // game refuses a screen of more than kIntegerMax. board/build_board.cpp
+  static long BoardCells(double width, double height, double block_width, double block_height);
+
   // ---- The game's procedures ----
   void BuildBoard();             // board/build_board.cpp
   void MoveCreature();           // creature/steering.cpp, then EatBlockUnderCreature

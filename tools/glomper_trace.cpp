@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/headless/headless_system.h"
+#include "shell/form1.h"
 #include "shell/game_main.h"
 
 namespace {
@@ -90,6 +91,14 @@ int main(int argc, char** argv) {
   if (positional != 2) Fail("usage: glomper-trace WIDTH HEIGHT [--ticks N] < script");
   const int width = static_cast<int>(ParseCount(sizes[0], "WIDTH", 32767));
   const int height = static_cast<int>(ParseCount(sizes[1], "HEIGHT", 32767));
+  // Refused as the game refuses it, before a screen of that size is even allocated.
+  const long cells =
+      glomper::Form1::BoardCells(width * glomper::kTwipsPerPixel, height * glomper::kTwipsPerPixel,
+                                 glomper::Form1::kBlockSide, glomper::Form1::kBlockSide);
+  if (cells > glomper::kIntegerMax) {
+    Fail("a " + sizes[0] + " x " + sizes[1] + " screen needs a board of " + std::to_string(cells) +
+         " cells; the game plays at most " + std::to_string(glomper::kIntegerMax));
+  }
 
   // The whole script is read first, so that bad input stops the tool before any output.
   std::vector<std::optional<Move>> script;

@@ -90,6 +90,9 @@ INSTANTIATE_TEST_SUITE_P(
                       std::pair<std::string, std::string>{"1024 768", "- 5\n"},
                       std::pair<std::string, std::string>{"-1024 768", ""},
                       std::pair<std::string, std::string>{"1024", ""},
-                      std::pair<std::string, std::string>{"1024 768 --ticks zero", ""}));
+                      std::pair<std::string, std::string>{"1024 768 --ticks zero", ""},
+                      // A board past 32767 cells, refused before any screen is allocated.
+                      std::pair<std::string, std::string>{"32767 32767", ""},
+                      std::pair<std::string, std::string>{"7681 4700", ""}));
 
 }  // namespace
