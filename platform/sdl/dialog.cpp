@@ -1,5 +1,7 @@
 #include "platform/sdl/dialog.h"
 
+#include <X11/Xlib.h>
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtk/gtk.h>
@@ -10,7 +12,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
+
+#include "platform/sdl/x11_message_box.h"
 
 namespace platform {
 
@@ -100,12 +105,13 @@ std::vector<std::uint8_t> BmpToRgb(std::span<const std::uint8_t> bmp, int& side)
   return rgb;
 }
 
-[[noreturn]] void RunDialog(const std::string& title, const std::string& text, bool critical,
-                            const DialogArt& art, int dismissed_fd) {
+// The GTK box; nullopt when GTK is missing or cannot reach the display.
+std::optional<std::uint32_t> ShowGtkBox(const std::string& title, const std::string& text,
+                                        bool critical, const DialogArt& art) {
   Gtk gtk{};
   int argc = 0;
   char** argv = nullptr;
-  if (!gtk.Load() || !gtk.init_check(&argc, &argv)) _exit(kExitUnavailable);
+  if (!gtk.Load() || !gtk.init_check(&argc, &argv)) return std::nullopt;
 
   GtkWidget* dialog = gtk.dialog_new();
   auto* window = reinterpret_cast<GtkWindow*>(dialog);
@@ -139,56 +145,82 @@ std::vector<std::uint8_t> BmpToRgb(std::span<const std::uint8_t> bmp, int& side)
   gtk.show_all(dialog);
   gtk.grab_focus(ok);
   gtk.run(reinterpret_cast<GtkDialog*>(dialog));
-  // Said through the pipe, not the exit status, which tools such as valgrind may replace: 'D'
-  // and the time of the event that dismissed the box.
-  const std::uint32_t time = gtk.current_event_time();
-  char answer[1 + sizeof time] = {'D'};
-  std::memcpy(answer + 1, &time, sizeof time);
+  return gtk.current_event_time();
+}
+
+enum class Toolkit { kGtk, kXlib };
+
+// The box's process: says 'D' and the dismissing event's time through the pipe, not through
+// the exit status, which tools such as valgrind may replace.
+[[noreturn]] void RunBox(Toolkit toolkit, const std::string& title, const std::string& text,
+                         bool critical, const DialogArt& art, int dismissed_fd) {
+  const std::optional<std::uint32_t> time = toolkit == Toolkit::kGtk
+                                                ? ShowGtkBox(title, text, critical, art)
+                                                : ShowX11MessageBox(title, text, critical, art);
+  if (!time) _exit(kExitUnavailable);
+  char answer[1 + sizeof *time] = {'D'};
+  std::memcpy(answer + 1, &*time, sizeof *time);
   if (write(dismissed_fd, answer, sizeof answer) != static_cast<ssize_t>(sizeof answer)) {
     _exit(kExitUnavailable);
   }
   _exit(0);
 }
 
-}  // namespace
+// Dying silently is all a box can do without its display: the game says what happened.
+int LeaveQuietly(Display*) { _exit(kExitUnavailable); }
 
-DialogResult ShowGtkDialog(const std::string& title, const std::string& text, bool critical,
-                           const DialogArt& art, const volatile std::sig_atomic_t& quit,
-                           std::uint32_t& user_time) {
-  user_time = 0;
-  int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return DialogResult::kUnavailable;
+// Starts the box's process. What the toolkits print is theirs, not the game's: the box
+// writes nowhere. It finds the player's session bus as the game found it, and uses the
+// accessibility bridge only where there is one.
+pid_t StartBox(Toolkit toolkit, const std::string& title, const std::string& text, bool critical,
+               const DialogArt& art, const DialogSetting& setting, int pipe_fds[2]) {
   const pid_t parent = getpid();
   const pid_t pid = fork();
+  if (pid != 0) return pid;
+  close(pipe_fds[0]);
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  prctl(PR_SET_PDEATHSIG, SIGKILL);  // a box must not outlive the game
+  if (getppid() != parent) _exit(kExitUnavailable);
+  const int null_fd = open("/dev/null", O_WRONLY);
+  if (null_fd >= 0) dup2(null_fd, STDERR_FILENO);
+  XSetIOErrorHandler(LeaveQuietly);
+  if (setting.session_bus.empty()) {
+    setenv("NO_AT_BRIDGE", "1", 1);
+  } else {
+    setenv("DBUS_SESSION_BUS_ADDRESS", setting.session_bus.c_str(), 1);
+  }
+  if (!setting.gdk_backend.empty()) setenv("GDK_BACKEND", setting.gdk_backend.c_str(), 1);
+  RunBox(toolkit, title, text, critical, art, pipe_fds[1]);
+}
+
+// Runs one box to its end.
+DialogResult RunOneBox(Toolkit toolkit, const std::string& title, const std::string& text,
+                       bool critical, const DialogArt& art, const DialogSetting& setting,
+                       const DialogWatch& watch, std::uint32_t& user_time) {
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return DialogResult::kUnavailable;
+  const pid_t pid = StartBox(toolkit, title, text, critical, art, setting, pipe_fds);
+  close(pipe_fds[1]);
   if (pid < 0) {
     close(pipe_fds[0]);
-    close(pipe_fds[1]);
     return DialogResult::kUnavailable;
   }
-  if (pid == 0) {
-    close(pipe_fds[0]);
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    // A dialog must not outlive the game.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(kExitUnavailable);
-    RunDialog(title, text, critical, art, pipe_fds[1]);
-  }
-  close(pipe_fds[1]);
-
   // The pipe gives 'D' and a time when the player dismisses the box, or ends when the
   // process does.
   char answer[1 + sizeof user_time] = {};
   std::size_t have = 0;
   for (;;) {
-    if (quit) {
+    if (watch.quit) {
       kill(pid, SIGKILL);
       have = 0;
       break;
     }
-    pollfd pfd{pipe_fds[0], POLLIN, 0};
+    pollfd pfds[2] = {{pipe_fds[0], POLLIN, 0}, {watch.display_fd, POLLIN, 0}};
     // A signal wakes the poll; the timeout covers one that lands just before it.
-    if (poll(&pfd, 1, 100) <= 0) continue;
+    if (poll(pfds, watch.display_fd >= 0 ? 2 : 1, 100) <= 0) continue;
+    if (pfds[1].revents != 0 && watch.on_display) watch.on_display();
+    if (pfds[0].revents == 0) continue;
     const ssize_t got = read(pipe_fds[0], answer + have, sizeof answer - have);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
@@ -199,10 +231,26 @@ DialogResult ShowGtkDialog(const std::string& title, const std::string& text, bo
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  if (quit) return DialogResult::kInterrupted;
-  if (have != sizeof answer || answer[0] != 'D') return DialogResult::kUnavailable;
+  if (watch.quit) return DialogResult::kInterrupted;
+  if (have != sizeof answer || answer[0] != 'D') {
+    // A box that dies without an answer may have lost the display with the game.
+    if (watch.on_display) watch.on_display();
+    return DialogResult::kUnavailable;
+  }
   std::memcpy(&user_time, answer + 1, sizeof user_time);
   return DialogResult::kDismissed;
+}
+
+}  // namespace
+
+DialogResult ShowDialog(const std::string& title, const std::string& text, bool critical,
+                        const DialogArt& art, const DialogSetting& setting,
+                        const DialogWatch& watch, std::uint32_t& user_time) {
+  user_time = 0;
+  const DialogResult gtk =
+      RunOneBox(Toolkit::kGtk, title, text, critical, art, setting, watch, user_time);
+  if (gtk != DialogResult::kUnavailable) return gtk;
+  return RunOneBox(Toolkit::kXlib, title, text, critical, art, setting, watch, user_time);
 }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/dialog_art.h"
@@ -10,14 +11,28 @@ namespace platform {
 
 enum class DialogResult { kDismissed, kUnavailable, kInterrupted };
 
-// Shows a modal GTK 3 message box from a child process, so that the toolkit's memory never
-// stays in the game's process, and waits until the player dismisses it. `text` uses plain
-// LF breaks. Returns kUnavailable when GTK or a display for it is missing, kInterrupted when
-// `quit` was set by a signal while waiting. `user_time` gets the window system's time of the
-// key or click that dismissed the box (0 if unknown): what the game's next window says to
-// the window manager to be let in front ("the user asked for this").
-DialogResult ShowGtkDialog(const std::string& title, const std::string& text, bool critical,
-                           const DialogArt& art, const volatile std::sig_atomic_t& quit,
-                           std::uint32_t& user_time);
+// What the box's process needs of the game's surroundings.
+struct DialogSetting {
+  std::string session_bus;  // the player's D-Bus address; empty when there is none
+  std::string gdk_backend;  // the window system the game is on, for GTK
+};
+
+// What the game's process keeps an eye on while a box is open.
+struct DialogWatch {
+  const volatile std::sig_atomic_t& quit;  // set by SIGINT or SIGTERM
+  int display_fd = -1;                     // the game's own connection to the X server
+  std::function<void()> on_display;        // called when it has something to say, or is gone
+};
+
+// Shows a modal message box from a child process, so that no toolkit's memory stays in the
+// game's process, and waits until the player dismisses it: with GTK 3 where it is installed
+// and starts, otherwise with the game's own Xlib box. The process dies with the game, however
+// the game ends. `text` uses plain LF breaks. Returns kUnavailable when neither box could be
+// shown, kInterrupted when `watch.quit` was set while waiting. `user_time` gets the window
+// system's time of the key or click that dismissed the box (0 if unknown): what the game's
+// next window tells the window manager, so as to be let in front.
+DialogResult ShowDialog(const std::string& title, const std::string& text, bool critical,
+                        const DialogArt& art, const DialogSetting& setting,
+                        const DialogWatch& watch, std::uint32_t& user_time);
 
 }  // namespace platform

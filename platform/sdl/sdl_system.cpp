@@ -1,6 +1,7 @@
 #include "platform/sdl/sdl_system.h"
 
 #include <SDL.h>
+#include <X11/Xlib.h>
 
 #include <chrono>
 #include <csignal>
@@ -9,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <tuple>
+
+#include <unistd.h>
 
 #include "platform/sdl/gif_decoder.h"
 #include "platform/sdl/key_codes.h"
@@ -21,6 +24,30 @@ namespace {
 volatile std::sig_atomic_t g_quit = 0;  // set by SIGINT/SIGTERM, read by the loop
 
 extern "C" void OnQuitSignal(int) { g_quit = 1; }
+
+// Whenever the X server goes, mid-play or with a box open: one line of ours, status 1. The box
+// dies with the game.
+int OnDisplayLost(Display*) {
+  static const char kLine[] = "glomper: lost the connection to the display\n";
+  [[maybe_unused]] const auto written = write(STDERR_FILENO, kLine, sizeof kLine - 1);
+  _exit(1);
+}
+
+// A message that no box could show, on one line of standard error.
+void PrintOneLine(const std::string& title, const std::string& text) {
+  std::string line = title + ":";
+  bool space = true;
+  for (char c : text) {
+    if (c == '\n') {
+      space = true;
+      continue;
+    }
+    if (space) line += ' ';
+    space = false;
+    line += c;
+  }
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
 
 class SteadyClock : public Clock {
  public:
@@ -184,9 +211,13 @@ class SdlWindow : public Window {
 
 // ---- System ----
 
-SdlSystem::SdlSystem(const DialogArt& art) : System(kSteadyClock), art_(art) {}
+SdlSystem::SdlSystem(const DialogArt& art, DialogSetting setting, Display* watch)
+    : System(kSteadyClock), art_(art), dialog_setting_(std::move(setting)), watch_(watch) {}
 
-SdlSystem::~SdlSystem() { SDL_Quit(); }
+SdlSystem::~SdlSystem() {
+  if (watch_ != nullptr) XCloseDisplay(watch_);
+  SDL_Quit();
+}
 
 std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& error) {
   // Our own handlers, so that a signal also ends the program while a dialog is open.
@@ -206,6 +237,14 @@ std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& e
     error = "cannot open the display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
     return nullptr;
   }
+  // The game talks to no session bus: without one, the D-Bus library would start one (and
+  // leave it running) for SDL's screensaver and input-method calls. The box gets the
+  // player's bus back, where there is one.
+  DialogSetting setting;
+  if (const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS")) setting.session_bus = bus;
+  setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+  // The game takes no text: keys come straight from the server, not through an input method.
+  setenv("XMODIFIERS", "@im=none", 1);
   if (!driver_chosen) {
     // Only the window systems the environment names: probing others prints their errors.
     SDL_SetHint(SDL_HINT_VIDEODRIVER, !set("WAYLAND_DISPLAY") ? "x11"
@@ -223,13 +262,34 @@ std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& e
     error = "cannot open the display (no window system answered)";
     return nullptr;
   }
+  SDL_StopTextInput();
+  Display* watch = nullptr;
   // Pushing rectangles of the window surface is what keeps drawing cheap; on Wayland SDL
   // has no window surface without its accelerated path.
   if (driver == "x11") {
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    setting.gdk_backend = "x11";
+    XSetIOErrorHandler(OnDisplayLost);
+    // A connection of our own, for noticing while a box is open that the server is gone.
+    watch = XOpenDisplay(nullptr);
+    if (watch == nullptr) {
+      SDL_Quit();
+      error = "cannot open the display";
+      return nullptr;
+    }
+    const int depth = DefaultDepth(watch, DefaultScreen(watch));
+    if (depth < 15) {
+      XCloseDisplay(watch);
+      SDL_Quit();
+      error = "the screen shows " + std::to_string(depth) +
+              "-bit colour; the game needs 15-bit colour or more";
+      return nullptr;
+    }
+  } else if (driver == "wayland") {
+    setting.gdk_backend = "wayland";
   }
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
-  return std::unique_ptr<SdlSystem>(new SdlSystem(art));
+  return std::unique_ptr<SdlSystem>(new SdlSystem(art, std::move(setting), watch));
 }
 
 std::unique_ptr<Window> SdlSystem::CreateWindow(const WindowSpec& spec) {
@@ -244,17 +304,19 @@ void SdlSystem::MessageBox(std::string_view text, MessageIcon icon, std::string_
   const std::string plain = WithLineFeeds(text);
   const std::string heading(title);
   const bool critical = icon == MessageIcon::kCritical;
-  switch (ShowGtkDialog(heading, plain, critical, art_, g_quit, user_time_)) {
+  // Asking the server for a reply finds out whether it is still there; a dead connection
+  // calls OnDisplayLost.
+  const DialogWatch watch{g_quit, watch_ != nullptr ? ConnectionNumber(watch_) : -1,
+                          [this] { XSync(watch_, True); }};
+  switch (ShowDialog(heading, plain, critical, art_, dialog_setting_, watch, user_time_)) {
     case DialogResult::kDismissed:
       return;
     case DialogResult::kInterrupted:
       End(0);
     case DialogResult::kUnavailable:
-      break;
-  }
-  const Uint32 flags = critical ? SDL_MESSAGEBOX_ERROR : SDL_MESSAGEBOX_INFORMATION;
-  if (SDL_ShowSimpleMessageBox(flags, heading.c_str(), plain.c_str(), nullptr) != 0) {
-    std::fprintf(stderr, "%s: %s\n", heading.c_str(), plain.c_str());
+      // Nothing to wait for: the player reads it here, and the game goes on as if dismissed.
+      PrintOneLine(heading, plain);
+      return;
   }
 }
 

@@ -7,6 +7,8 @@
 #include "platform/system.h"
 
 union SDL_Event;
+struct _XDisplay;
+using Display = _XDisplay;
 
 namespace platform {
 
@@ -29,10 +31,12 @@ class SdlSystem : public System {
 
  private:
   friend class SdlWindow;
-  explicit SdlSystem(const DialogArt& art);
+  SdlSystem(const DialogArt& art, DialogSetting setting, Display* watch);
   void Dispatch(const SDL_Event& event);
 
   DialogArt art_;
+  DialogSetting dialog_setting_;
+  Display* watch_;  // X11 only: our own connection, to notice the server going
   SdlWindow* window_ = nullptr;
   // The window system's time of the player's last answer to a box (0 if unknown), for the
   // window shown after it.

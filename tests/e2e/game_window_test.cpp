@@ -30,8 +30,11 @@ class GameWindowTest : public ::testing::Test {
   Process game_;
 };
 
-TEST_F(GameWindowTest, InstructionsShowFirstWithTheirIconThenTheWindowCoversTheScreen) {
-  game_ = x_.StartGame();
+class InstructionsTest : public GameWindowTest, public ::testing::WithParamInterface<Box> {};
+
+// GTK's box or the game's own: the same title and icon, and Return dismisses it.
+TEST_P(InstructionsTest, ShowFirstWithTheirIconThenTheWindowCoversTheScreen) {
+  game_ = x_.StartGame(GetParam());
   const auto box = x_.WaitForWindow("HOW TO PLAY", Ms(10000));
   ASSERT_TRUE(box) << "no instructions box";
   EXPECT_FALSE(x_.FindWindowOfPid(game_.Pid())) << "no game window before the instructions";
@@ -62,6 +65,9 @@ TEST_F(GameWindowTest, InstructionsShowFirstWithTheirIconThenTheWindowCoversTheS
   EXPECT_EQ(window->height, 768);
   EXPECT_TRUE(game_.Running());
 }
+
+INSTANTIATE_TEST_SUITE_P(Boxes, InstructionsTest,
+                         ::testing::Values(Box::kGtk, Box::kNoGtk, Box::kGtkStarved));
 
 TEST_F(GameWindowTest, EscEndsTheGameWithinOneSecondWithStatusZero) {
   StartAndDismissInstructions();

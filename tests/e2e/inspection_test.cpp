@@ -6,8 +6,8 @@
 #include <cctype>
 #include <fstream>
 #include <optional>
-#include <set>
 #include <sstream>
+#include <vector>
 
 #include "tests/e2e/game_screen.h"
 
@@ -75,17 +75,6 @@ std::optional<Call> ParseCall(const std::string& line) {
   return call;
 }
 
-// Whether a successful call changed the file system: anything but opening for reading.
-bool Writes(const Call& call) {
-  if (call.name.starts_with("open")) {
-    return call.args.find("O_WRONLY") != std::string::npos ||
-           call.args.find("O_RDWR") != std::string::npos ||
-           call.args.find("O_CREAT") != std::string::npos ||
-           call.args.find("O_TRUNC") != std::string::npos;
-  }
-  return true;
-}
-
 // The game's own data: its build and source trees, what it ships (pictures, icons, the
 // desktop and metainfo files), anything named after it.
 bool OursToRead(const std::string& path) {
@@ -96,27 +85,56 @@ bool OursToRead(const std::string& path) {
          lower.ends_with(".bmp") || lower.ends_with(".rgba");
 }
 
+// Whether a successful call changed the file system, or a call started a program.
+bool Writes(const Call& call) {
+  if (call.name.starts_with("open")) {
+    return call.args.find("O_WRONLY") != std::string::npos ||
+           call.args.find("O_RDWR") != std::string::npos ||
+           call.args.find("O_CREAT") != std::string::npos ||
+           call.args.find("O_TRUNC") != std::string::npos;
+  }
+  return call.name.find("stat") == std::string::npos &&
+         call.name.find("access") == std::string::npos;
+}
+
+// The player's session: none at all (a bare X server, ssh -X, a kiosk), or a session bus.
+enum class Session { kNoBus, kBus };
+
+class FilesTest : public ::testing::TestWithParam<Session> {};
+
 // The rule: the game carries everything it shows inside its binary and keeps no settings, so
-// none of its processes opens a file of the game's or writes any file. What the system's
-// libraries read of their own configuration is theirs.
-TEST(FilesTest, TheGameOpensNoFileOfItsOwnAndWritesNone) {
+// none of its processes opens a file of the game's or writes any file; it starts no program
+// (no bus of its own where there is none); it takes no text, so it never looks for an input
+// method. What the system's libraries read of their own configuration is theirs.
+TEST_P(FilesTest, TheGameOpensNoFileOfItsOwnWritesNoneAndStartsNothing) {
   XSession x(1024, 768);
   ASSERT_TRUE(x.Ok());
   const std::string log = ::testing::TempDir() + "glomper-strace.log";
-  Process game = x.StartGame(
-      "", {"strace", "-f", "-qq", "-o", log, "-e",
-           "trace=open,openat,openat2,creat,mkdir,mkdirat,rename,renameat,renameat2,unlink,"
-           "unlinkat,link,linkat,symlink,symlinkat,truncate,chmod,fchmodat"});
+  std::vector<std::string> under = {"env", "-u", "DBUS_SESSION_BUS_ADDRESS"};
+  if (GetParam() == Session::kBus) under = {"dbus-run-session", "--"};
+  for (const char* arg :
+       {"strace", "-f", "-qq", "-o", log.c_str(), "-e",
+        "trace=execve,open,openat,openat2,creat,mkdir,mkdirat,rename,renameat,renameat2,unlink,"
+        "unlinkat,link,linkat,symlink,symlinkat,truncate,chmod,fchmodat,stat,lstat,newfstatat,"
+        "statx,access,faccessat,faccessat2"}) {
+    under.push_back(arg);
+  }
+  Process game = x.StartGame("", under);
   PlayShortGame(x, game);
   EXPECT_EQ(game.WaitExit(Ms(30000)), 0);
+  EXPECT_TRUE(WaitFor([&] { return game.GroupGone(); }, Ms(5000))) << "a process outlived the game";
 
   std::ifstream in(log);
-  std::set<std::string> processes;
-  int opened = 0;
+  int opened = 0, started = 0;
   for (std::string line; std::getline(in, line);) {
     const auto call = ParseCall(line);
     if (!call) continue;
-    processes.insert(call->pid);
+    EXPECT_EQ(call->path.find("/ibus/"), std::string::npos)
+        << "process " << call->pid << " looked for an input method: " << line;
+    if (call->name == "execve") {
+      ++started;  // the game itself; any other, even one that failed, is a program started
+      continue;
+    }
     if (call->failed) continue;
     ++opened;
     EXPECT_FALSE(OursToRead(call->path)) << "process " << call->pid << " opened " << call->path;
@@ -124,8 +142,14 @@ TEST(FilesTest, TheGameOpensNoFileOfItsOwnAndWritesNone) {
         << "process " << call->pid << " wrote: " << line;
   }
   EXPECT_GT(opened, 20) << "strace saw nothing";
-  EXPECT_GE(processes.size(), 2u) << "the game and its dialog";
+  EXPECT_EQ(started, 1) << "the game started a program";
 }
+
+INSTANTIATE_TEST_SUITE_P(Sessions, FilesTest, ::testing::Values(Session::kNoBus, Session::kBus),
+                         [](const auto& info) {
+                           return info.param == Session::kBus ? std::string("Bus")
+                                                              : std::string("NoBus");
+                         });
 
 }  // namespace
 }  // namespace e2e

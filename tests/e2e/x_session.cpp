@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -11,6 +12,7 @@
 #include <zlib.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -98,6 +100,13 @@ Process& Process::operator=(Process&& other) noexcept {
 }
 
 Process::~Process() { Stop(); }
+
+bool Process::GroupGone() {
+  if (pid_ <= 0) return true;
+  while (waitpid(-pid_, nullptr, WNOHANG) > 0) {
+  }
+  return kill(-pid_, 0) != 0 && errno == ESRCH;
+}
 
 bool Process::Running() {
   if (pid_ <= 0 || status_) return false;
@@ -233,6 +242,8 @@ long CardinalProperty(Display* d, Window w, Atom property) {
 
 XSession::XSession(int width, int height, bool window_manager) : width_(width), height_(height) {
   XSetErrorHandler(IgnoreXErrors);
+  // What the game leaves behind when it dies comes to us, to be seen and reaped.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
   int fds[2];
   if (pipe(fds) != 0) return;
   const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
@@ -262,6 +273,28 @@ XSession::XSession(int width, int height, bool window_manager) : width_(width), 
           return ready;
         },
         Ms(10000));
+    // The manager names itself before it manages windows, and a window mapped in between can
+    // stay unmapped for good: it is ready once a window of ours gets framed.
+    WaitFor(
+        [&] {
+          const Window probe =
+              XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 10, 10, 0, 0, 0);
+          XMapWindow(display_, probe);
+          XSync(display_, False);
+          const bool framed = WaitFor(
+              [&] {
+                Window root, parent, *children = nullptr;
+                unsigned int n = 0;
+                if (!XQueryTree(display_, probe, &root, &parent, &children, &n)) return false;
+                if (children) XFree(children);
+                return parent != root;
+              },
+              Ms(200), Ms(5));
+          XDestroyWindow(display_, probe);
+          XSync(display_, False);
+          return framed;
+        },
+        Ms(10000), Ms(1));
   }
 }
 
@@ -276,10 +309,25 @@ std::string XSession::GameBinary() {
   return override != nullptr && *override ? override : GLOMPER_BINARY;
 }
 
-Process XSession::StartGame(const std::string& stderr_path, const std::vector<std::string>& under) {
+Process XSession::StartGame(const std::string& stderr_path, const std::vector<std::string>& under,
+                            const std::vector<std::string>& env) {
   std::vector<std::string> argv = under;
   argv.push_back(GameBinary());
-  return Process(argv, {"DISPLAY=" + name_}, {"WAYLAND_DISPLAY"}, stderr_path);
+  std::vector<std::string> set = env;
+  set.push_back("DISPLAY=" + name_);
+  return Process(argv, set, {"WAYLAND_DISPLAY"}, stderr_path);
+}
+
+Process XSession::StartGame(Box box, const std::string& stderr_path) {
+  switch (box) {
+    case Box::kGtk:
+      break;
+    case Box::kNoGtk:
+      return StartGame(stderr_path, {}, {"LD_PRELOAD=" GLOMPER_HIDE_GTK});
+    case Box::kGtkStarved:
+      return StartGame(stderr_path, {"sh", "-c", "ulimit -v 100000 && exec \"$0\""});
+  }
+  return StartGame(stderr_path);
 }
 
 std::vector<WindowInfo> XSession::Windows() {
@@ -431,6 +479,30 @@ void XSession::KillServer() {
   display_ = nullptr;
   server_.Signal(SIGKILL);
   server_.WaitExit(Ms(5000));
+}
+
+namespace {
+
+// The run-queue wait of every thread of a process (the second field of schedstat, in ns).
+Clock::duration WaitedToRunOf(int pid) {
+  std::int64_t ns = 0;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task/";
+  if (DIR* dir = opendir(tasks.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] == '.') continue;
+      std::ifstream in(tasks + entry->d_name + "/schedstat");
+      std::int64_t on_cpu = 0, waited = 0;
+      if (in >> on_cpu >> waited) ns += waited;
+    }
+    closedir(dir);
+  }
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(ns));
+}
+
+}  // namespace
+
+Clock::duration XSession::WaitedToRun(int game_pid) const {
+  return WaitedToRunOf(game_pid) + WaitedToRunOf(server_.Pid());
 }
 
 long XSession::MemoryKb(int pid, const char* field) {

@@ -45,6 +45,9 @@ class Process {
   bool DumpedCore() const { return core_; }
   void Signal(int sig);
   void Stop();  // SIGTERM, then SIGKILL if it lingers
+  // Whether every process the child started, however re-parented, has ended (they share
+  // its process group; the test process adopts orphans).
+  bool GroupGone();
 
  private:
   int pid_ = -1;
@@ -67,6 +70,10 @@ struct WindowInfo {
   bool viewable = false;
 };
 
+// Which message box the game can show: GTK's, or its own where GTK is missing (hidden by a
+// preloaded library) or cannot start (too little memory for its threads).
+enum class Box { kGtk, kNoGtk, kGtkStarved };
+
 class XSession {
  public:
   // Starts Xvfb at the given size on a free display, with openbox unless told otherwise.
@@ -83,8 +90,9 @@ class XSession {
 
   // Starts the game binary (GLOMPER_BINARY in the environment overrides the built one),
   // optionally under a tool such as valgrind or strace.
-  Process StartGame(const std::string& stderr_path = "",
-                    const std::vector<std::string>& under = {});
+  Process StartGame(const std::string& stderr_path = "", const std::vector<std::string>& under = {},
+                    const std::vector<std::string>& env = {});
+  Process StartGame(Box box, const std::string& stderr_path = "");
   static std::string GameBinary();
 
   // Every viewable client window, with its title (_NET_WM_NAME, else WM_NAME).
@@ -105,6 +113,10 @@ class XSession {
   void Sync();
   // Kills the X server as a crash would; the session's own connection is closed first.
   void KillServer();
+  // How long the game's and the X server's threads have waited for a processor, in all: what
+  // a loaded machine may have taken from the game's clock (a tick that is run late, or drawn
+  // late). Compare two readings.
+  Clock::duration WaitedToRun(int game_pid) const;
   // Resident and peak memory of a process, in kB, from /proc.
   static long MemoryKb(int pid, const char* field = "VmRSS:");
   // Creates and maps an ordinary top-level window of another program.

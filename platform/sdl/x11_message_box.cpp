@@ -1,0 +1,254 @@
+#include "platform/sdl/x11_message_box.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <span>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+constexpr int kMargin = 16, kIconSide = 48, kButtonW = 88, kButtonH = 28;
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines(1);
+  for (char c : text) {
+    if (c == '\n') {
+      lines.emplace_back();
+    } else {
+      lines.back() += c;
+    }
+  }
+  return lines;
+}
+
+unsigned long Colour(Display* d, Colormap map, std::uint32_t rgb) {
+  XColor c{};
+  c.red = static_cast<unsigned short>(((rgb >> 16) & 0xFF) * 257);
+  c.green = static_cast<unsigned short>(((rgb >> 8) & 0xFF) * 257);
+  c.blue = static_cast<unsigned short>((rgb & 0xFF) * 257);
+  c.flags = DoRed | DoGreen | DoBlue;
+  return XAllocColor(d, map, &c) ? c.pixel : BlackPixel(d, DefaultScreen(d));
+}
+
+void SetAtomProperty(Display* d, ::Window w, const char* property, const char* value) {
+  const Atom atom = XInternAtom(d, value, False);
+  XChangeProperty(d, w, XInternAtom(d, property, False), XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(&atom), 1);
+}
+
+int IgnoreErrors(Display*, XErrorEvent*) { return 0; }
+
+class Box {
+ public:
+  Box(Display* d, XFontStruct* font, const std::string& title, const std::string& text,
+      std::span<const std::uint8_t> icon_rgba)
+      : d_(d), font_(font), lines_(Lines(text)), icon_rgba_(icon_rgba) {
+    const int screen = DefaultScreen(d);
+    const Colormap map = DefaultColormap(d, screen);
+    background_ = Colour(d, map, 0xEDEDED);
+    ink_ = Colour(d, map, 0x000000);
+    button_ = Colour(d, map, 0xFFFFFF);
+    edge_ = Colour(d, map, 0x8C8C8C);
+    line_h_ = font->ascent + font->descent + 2;
+    int text_w = 0;
+    for (const std::string& line : lines_) {
+      text_w = std::max(text_w, XTextWidth(font, line.c_str(), static_cast<int>(line.size())));
+    }
+    const int text_h = line_h_ * static_cast<int>(lines_.size());
+    width_ = std::max(3 * kMargin + kIconSide + text_w, 2 * kMargin + kButtonW);
+    height_ = 3 * kMargin + std::max(kIconSide, text_h) + kButtonH;
+    text_y_ = kMargin + std::max(0, (kIconSide - text_h) / 2);
+    button_x_ = width_ - kMargin - kButtonW;
+    button_y_ = height_ - kMargin - kButtonH;
+
+    const ::Window root = RootWindow(d, screen);
+    const int x = (DisplayWidth(d, screen) - width_) / 2;
+    const int y = (DisplayHeight(d, screen) - height_) / 2;
+    XSetWindowAttributes attributes{};
+    attributes.background_pixel = background_;
+    attributes.event_mask =
+        ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
+    window_ = XCreateWindow(d, root, x, y, static_cast<unsigned>(width_),
+                            static_cast<unsigned>(height_), 0, CopyFromParent, InputOutput,
+                            CopyFromParent, CWBackPixel | CWEventMask, &attributes);
+    XStoreName(d, window_, title.c_str());
+    XChangeProperty(d, window_, XInternAtom(d, "_NET_WM_NAME", False),
+                    XInternAtom(d, "UTF8_STRING", False), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(title.data()),
+                    static_cast<int>(title.size()));
+    XClassHint class_hint{const_cast<char*>("glomper"), const_cast<char*>("Glomper")};
+    XSetClassHint(d, window_, &class_hint);
+    XSizeHints size{};
+    size.flags = PPosition | PMinSize | PMaxSize;
+    size.x = x;
+    size.y = y;
+    size.min_width = size.max_width = width_;
+    size.min_height = size.max_height = height_;
+    XSetWMNormalHints(d, window_, &size);
+    XWMHints wm{};
+    wm.flags = InputHint | StateHint;
+    wm.input = True;
+    wm.initial_state = NormalState;
+    XSetWMHints(d, window_, &wm);
+    SetAtomProperty(d, window_, "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG");
+    SetAtomProperty(d, window_, "_NET_WM_STATE", "_NET_WM_STATE_ABOVE");
+    const long pid = getpid();
+    XChangeProperty(d, window_, XInternAtom(d, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+    delete_ = XInternAtom(d, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(d, window_, &delete_, 1);
+    gc_ = XCreateGC(d, window_, 0, nullptr);
+    XSetFont(d, gc_, font->fid);
+    MakeIcon();
+    XMapRaised(d, window_);
+  }
+
+  ~Box() {
+    if (icon_ != nullptr) XDestroyImage(icon_);
+    XFreeGC(d_, gc_);
+    XDestroyWindow(d_, window_);
+    XFlush(d_);
+  }
+
+  // Handles events until the box is dismissed; returns the time of the event that did it.
+  std::optional<std::uint32_t> Run() {
+    bool pressed = false;
+    for (;;) {
+      XEvent e;
+      XNextEvent(d_, &e);
+      switch (e.type) {
+        case MapNotify:
+          // Without a window manager nobody gives a new window the keyboard.
+          XSetInputFocus(d_, window_, RevertToPointerRoot, CurrentTime);
+          break;
+        case Expose:
+          if (e.xexpose.count == 0) Draw();
+          break;
+        case KeyPress: {
+          const KeySym key = XLookupKeysym(&e.xkey, 0);
+          if (key == XK_Return || key == XK_KP_Enter || key == XK_Escape || key == XK_space) {
+            return static_cast<std::uint32_t>(e.xkey.time);
+          }
+          break;
+        }
+        case ButtonPress:
+          pressed = e.xbutton.button == Button1 && OnButton(e.xbutton.x, e.xbutton.y);
+          break;
+        case ButtonRelease:
+          if (pressed && OnButton(e.xbutton.x, e.xbutton.y)) {
+            return static_cast<std::uint32_t>(e.xbutton.time);
+          }
+          pressed = false;
+          break;
+        case ClientMessage:
+          if (static_cast<Atom>(e.xclient.data.l[0]) == delete_) {
+            return static_cast<std::uint32_t>(e.xclient.data.l[1]);
+          }
+          break;
+        default:
+          break;
+      }
+    }
+  }
+
+ private:
+  bool OnButton(int x, int y) const {
+    return x >= button_x_ && x < button_x_ + kButtonW && y >= button_y_ && y < button_y_ + kButtonH;
+  }
+
+  // The art over the box's grey, where the screen takes 24-bit pixels as they are.
+  void MakeIcon() {
+    Visual* visual = DefaultVisual(d_, DefaultScreen(d_));
+    if (icon_rgba_.size() != std::size_t{kIconSide} * kIconSide * 4 ||
+        visual->c_class != TrueColor || DefaultDepth(d_, DefaultScreen(d_)) < 24 ||
+        visual->red_mask != 0xFF0000 || visual->green_mask != 0xFF00 || visual->blue_mask != 0xFF) {
+      return;
+    }
+    char* pixels = static_cast<char*>(std::malloc(std::size_t{kIconSide} * kIconSide * 4));
+    icon_ = XCreateImage(d_, visual, static_cast<unsigned>(DefaultDepth(d_, DefaultScreen(d_))),
+                         ZPixmap, 0, pixels, kIconSide, kIconSide, 32, 0);
+    if (icon_ == nullptr) {
+      std::free(pixels);
+      return;
+    }
+    for (int y = 0; y < kIconSide; ++y) {
+      for (int x = 0; x < kIconSide; ++x) {
+        const std::uint8_t* p = &icon_rgba_[(static_cast<std::size_t>(y) * kIconSide + x) * 4];
+        auto over = [&](int channel, int grey) {
+          return (p[channel] * p[3] + grey * (255 - p[3])) / 255;
+        };
+        const unsigned long pixel = static_cast<unsigned long>(over(0, 0xED)) << 16 |
+                                    static_cast<unsigned long>(over(1, 0xED)) << 8 |
+                                    static_cast<unsigned long>(over(2, 0xED));
+        XPutPixel(icon_, x, y, pixel);
+      }
+    }
+  }
+
+  void Draw() {
+    if (icon_ != nullptr) {
+      XPutImage(d_, window_, gc_, icon_, 0, 0, kMargin, kMargin, kIconSide, kIconSide);
+    }
+    XSetForeground(d_, gc_, ink_);
+    const int text_x = 2 * kMargin + kIconSide;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      XDrawString(d_, window_, gc_, text_x, text_y_ + static_cast<int>(i) * line_h_ + font_->ascent,
+                  lines_[i].c_str(), static_cast<int>(lines_[i].size()));
+    }
+    XSetForeground(d_, gc_, button_);
+    XFillRectangle(d_, window_, gc_, button_x_, button_y_, kButtonW, kButtonH);
+    XSetForeground(d_, gc_, edge_);
+    XDrawRectangle(d_, window_, gc_, button_x_, button_y_, kButtonW - 1, kButtonH - 1);
+    XSetForeground(d_, gc_, ink_);
+    const int label_w = XTextWidth(font_, "OK", 2);
+    XDrawString(d_, window_, gc_, button_x_ + (kButtonW - label_w) / 2,
+                button_y_ + (kButtonH + font_->ascent - font_->descent) / 2, "OK", 2);
+    XFlush(d_);
+  }
+
+  Display* d_;
+  XFontStruct* font_;
+  std::vector<std::string> lines_;
+  std::span<const std::uint8_t> icon_rgba_;
+  unsigned long background_ = 0, ink_ = 0, button_ = 0, edge_ = 0;
+  int line_h_ = 0, width_ = 0, height_ = 0, text_y_ = 0, button_x_ = 0, button_y_ = 0;
+  ::Window window_ = 0;
+  GC gc_ = nullptr;
+  Atom delete_ = 0;
+  XImage* icon_ = nullptr;
+};
+
+}  // namespace
+
+std::optional<std::uint32_t> ShowX11MessageBox(const std::string& title, const std::string& text,
+                                               bool critical, const DialogArt& art) {
+  Display* d = XOpenDisplay(nullptr);
+  if (d == nullptr) return std::nullopt;
+  XSetErrorHandler(IgnoreErrors);  // a request the window manager raced is no reason to stop
+  XFontStruct* font = nullptr;
+  for (const char* name : {"-misc-fixed-medium-r-normal--13-*-*-*-*-*-iso8859-1", "fixed", "*"}) {
+    if ((font = XLoadQueryFont(d, name)) != nullptr) break;
+  }
+  if (font == nullptr) {
+    XCloseDisplay(d);
+    return std::nullopt;
+  }
+  std::optional<std::uint32_t> time;
+  {
+    Box box(d, font, title, text, critical ? art.critical_rgba : art.information_rgba);
+    time = box.Run();
+  }
+  XFreeFont(d, font);
+  XCloseDisplay(d);
+  return time;
+}
+
+}  // namespace platform
