@@ -92,7 +92,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The message boxes load GTK 3 with dlopen in a child process, so dpkg-shlibdeps cannot see
-# it; without it they fall back to SDL's own box, which on X11 draws with the core fonts.
+# it; without it they fall back to the game's own Xlib box, which draws with the core fonts.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libgtk-3-0)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS xfonts-base)
 # Read by cpack (cmake/CPackRelease.cmake), which refuses any other build.
