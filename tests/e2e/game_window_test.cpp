@@ -20,8 +20,7 @@ class GameWindowTest : public ::testing::Test {
   void StartAndDismissInstructions() {
     game_ = x_.StartGame();
     ASSERT_TRUE(x_.WaitForWindow("HOW TO PLAY", Ms(10000))) << "no instructions box";
-    x_.PressKey(XK_Return);
-    ASSERT_TRUE(x_.WaitUntilGone("HOW TO PLAY", Ms(5000)));
+    ASSERT_TRUE(x_.Dismiss("HOW TO PLAY", Ms(20000)));
     ASSERT_TRUE(WaitFor([&] { return BarAndTileShown(x_.Shoot()); }, Ms(5000)))
         << "the game window did not appear";
   }
@@ -54,8 +53,7 @@ TEST_P(InstructionsTest, ShowFirstWithTheirIconThenTheWindowCoversTheScreen) {
       Ms(3000));
   EXPECT_TRUE(blue) << "no information icon in the box";
 
-  x_.PressKey(XK_Return);
-  ASSERT_TRUE(x_.WaitUntilGone("HOW TO PLAY", Ms(5000)));
+  ASSERT_TRUE(x_.Dismiss("HOW TO PLAY", Ms(20000)));
   ASSERT_TRUE(WaitFor([&] { return BarAndTileShown(x_.Shoot()); }, Ms(5000)));
   const auto window = x_.FindWindowOfPid(game_.Pid());
   ASSERT_TRUE(window);

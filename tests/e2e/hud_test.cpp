@@ -18,7 +18,7 @@ class HudTest : public ::testing::Test {
     x_.MovePointer(76, 124);
     game_ = x_.StartGame();
     ASSERT_TRUE(x_.WaitForWindow("HOW TO PLAY", Ms(20000)));
-    x_.PressKey(XK_Return);
+    ASSERT_TRUE(x_.Dismiss("HOW TO PLAY", Ms(20000)));
     const Point probe = samples_.Of(22 * kColumns + 30);
     ResetWakeUpLateness();
     Clock::time_point looked = Clock::now();
@@ -100,7 +100,7 @@ TEST_F(HudTest, TheDefeatBoxAppears78SecondsAfterTheBoardAndReturnEndsTheGame) {
   ASSERT_TRUE(box) << "no defeat box";
   EXPECT_NEAR(seconds, 78.01, allowance);
   EXPECT_NE(x_.PixelAt(0, 0), 0xFF0000u) << "the bar is gone";
-  x_.PressKey(XK_Return);
+  EXPECT_TRUE(x_.Dismiss("MISSION FAILED", Ms(10000)));
   EXPECT_EQ(game_.WaitExit(Ms(2000)), 0);
 }
 
@@ -139,7 +139,7 @@ TEST_F(HudTest, EatingEveryBlockWithThePointerEndsInVictory) {
   std::printf("victory box after %.1f s of play\n", seconds);
   ASSERT_TRUE(box) << "no victory before the bar ran out";
   EXPECT_EQ(ReadDigits(x_.Shoot()), "0000");
-  x_.PressKey(XK_Return);
+  EXPECT_TRUE(x_.Dismiss("ZORVELS WIN!", Ms(10000)));
   EXPECT_EQ(game_.WaitExit(Ms(2000)), 0);
 }
 

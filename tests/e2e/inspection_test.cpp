@@ -18,14 +18,7 @@ namespace {
 // down a lot, so every wait is long.
 void PlayShortGame(XSession& x, Process& game) {
   ASSERT_TRUE(x.WaitForWindow("HOW TO PLAY", Ms(60000))) << "no instructions box";
-  // A dialog slowed down this much may be mapped before it takes keys: press until it goes.
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        x.PressKey(XK_Return);
-        return x.WaitUntilGone("HOW TO PLAY", Ms(3000));
-      },
-      Ms(60000)))
-      << "the instructions box did not go";
+  ASSERT_TRUE(x.Dismiss("HOW TO PLAY", Ms(60000))) << "the instructions box did not go";
   ASSERT_TRUE(WaitFor([&] { return x.PixelAt(1023, 767) != 0; }, Ms(60000), Ms(50))) << "no board";
   // Slowed down, the zorvel may not get there: only let it try.
   for (const Point p : {Point{700, 400}, Point{200, 600}, Point{900, 100}})

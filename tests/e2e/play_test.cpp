@@ -16,7 +16,7 @@ class PlayTest : public ::testing::Test {
     x_.MovePointer(76, 124);  // where the zorvel starts: it waits there
     game_ = x_.StartGame();
     ASSERT_TRUE(x_.WaitForWindow("HOW TO PLAY", Ms(10000)));
-    x_.PressKey(XK_Return);
+    ASSERT_TRUE(x_.Dismiss("HOW TO PLAY", Ms(20000)));
     ASSERT_TRUE(WaitFor([&] { return samples_.Shown(x_.Shoot(), 22 * kColumns + 30); }, Ms(5000)))
         << "no board";
   }

@@ -26,8 +26,9 @@ namespace {
   const auto box = x.WaitForWindow("HOW TO PLAY", Ms(20000));
   if (!box) return ::testing::AssertionFailure() << "no instructions box";
   x.MovePointer(box->x + box->width / 2, box->y + box->height / 2);  // keys follow the pointer
-  if (dismissed != nullptr) *dismissed = Clock::now();
-  x.PressKey(XK_Return);
+  if (!x.Dismiss("HOW TO PLAY", Ms(20000), dismissed)) {
+    return ::testing::AssertionFailure() << "the instructions box did not go";
+  }
   // The bottom-right block, whatever the size, once the board is drawn.
   if (!WaitFor([&] { return x.PixelAt(x.Width() - 1, x.Height() - 1) != 0; }, Ms(20000))) {
     return ::testing::AssertionFailure() << "no board";
@@ -73,6 +74,57 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ScreenSizeTest,
                            return std::to_string(info.param.first) + "x" +
                                   std::to_string(info.param.second);
                          });
+
+class DepthTest : public ::testing::TestWithParam<int> {};
+
+// 15 and 16 bits a pixel draw the board in its colours, as near as the screen has them; fewer
+// cannot, and the game says so before play rather than show a black screen.
+TEST_P(DepthTest, TheBoardIsDrawnInItsColoursOrTheGameRefusesBeforePlay) {
+  const int depth = GetParam();
+  XSession x(1024, 768, /*window_manager=*/true, depth);
+  Process game;
+  const std::string err = ::testing::TempDir() + "glomper-depth.err";
+  if (depth < 15) {
+    ASSERT_TRUE(x.Ok());
+    game = x.StartGame(err);
+    EXPECT_EQ(game.WaitExit(Ms(10000)), 1);
+    EXPECT_EQ(ReadTextFile(err), "glomper: the screen shows " + std::to_string(depth) +
+                                     "-bit colour; the game needs 15-bit colour or more\n");
+    EXPECT_FALSE(x.FindWindow([](const WindowInfo& w) { return w.title == "HOW TO PLAY"; }));
+    return;
+  }
+  ASSERT_TRUE(StartGame(x, game));
+  const Screenshot s = x.Shoot();
+  auto near = [](std::uint32_t seen, std::uint32_t wanted) {
+    for (int shift : {0, 8, 16}) {
+      if (std::abs(static_cast<int>((seen >> shift) & 0xFF) -
+                   static_cast<int>((wanted >> shift) & 0xFF)) > 8) {
+        return false;
+      }
+    }
+    return true;
+  };
+  EXPECT_TRUE(near(s.At(0, 8), kBarGreen)) << std::hex << s.At(0, 8);
+  // The tile repeats block after block, in the colours of the 24-bit screen.
+  XSession full(1024, 768);
+  Process reference;
+  ASSERT_TRUE(StartGame(full, reference));
+  const Screenshot r = full.Shoot();
+  // A block far from the zorvel's way to the pointer at the middle.
+  int compared = 0;
+  for (int y = 20 * kBlockPx; y < 21 * kBlockPx; ++y) {
+    for (int x0 = kBlockPx; x0 < 2 * kBlockPx; ++x0) {
+      EXPECT_TRUE(near(s.At(x0, y), r.At(x0, y)))
+          << x0 << "," << y << std::hex << " " << s.At(x0, y) << " vs " << r.At(x0, y);
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 500);
+  x.PressKey(XK_Escape);
+  EXPECT_EQ(game.WaitExit(Ms(1000)), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, DepthTest, ::testing::Values(8, 15, 16));
 
 TEST(WindowManagerTest, WithoutAWindowManagerTheGameStillStartsAndEscEndsIt) {
   XSession x(1024, 768, /*window_manager=*/false);

@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -240,13 +241,15 @@ long CardinalProperty(Display* d, Window w, Atom property) {
 
 }  // namespace
 
-XSession::XSession(int width, int height, bool window_manager) : width_(width), height_(height) {
+XSession::XSession(int width, int height, bool window_manager, int depth)
+    : width_(width), height_(height) {
   XSetErrorHandler(IgnoreXErrors);
   // What the game leaves behind when it dies comes to us, to be seen and reaped.
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   int fds[2];
   if (pipe(fds) != 0) return;
-  const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+  const std::string screen =
+      std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
   server_ = Process({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen,
                      "-nolisten", "tcp", "-noreset"},
                     {}, {});
@@ -406,6 +409,18 @@ bool XSession::WaitUntilGone(const std::string& title, Ms timeout) {
                  timeout, Ms(5));
 }
 
+bool XSession::Dismiss(const std::string& title, Ms timeout, Clock::time_point* first_press) {
+  bool pressed = false;
+  return WaitFor(
+      [&] {
+        if (!pressed && first_press != nullptr) *first_press = Clock::now();
+        pressed = true;
+        PressKey(XK_Return);
+        return WaitUntilGone(title, Ms(500));
+      },
+      timeout, Ms(0));
+}
+
 void XSession::MovePointer(int x, int y, bool flush) {
   XTestFakeMotionEvent(display_, DefaultScreen(display_), x, y, CurrentTime);
   if (flush) XFlush(display_);
@@ -449,7 +464,16 @@ Screenshot XSession::Shoot() {
   shot.height = height_;
   shot.pixels.resize(static_cast<std::size_t>(width_) * height_);
   // A 4K screen has 8 million pixels: read 32-bit rows directly, not pixel by pixel.
-  const bool direct = image->bits_per_pixel == 32 && image->byte_order == LSBFirst;
+  const bool direct = image->bits_per_pixel == 32 && image->byte_order == LSBFirst &&
+                      image->red_mask == 0xFF0000 && image->green_mask == 0xFF00 &&
+                      image->blue_mask == 0xFF;
+  // A channel of a 15- or 16-bit pixel, scaled to 8 bits.
+  auto channel = [](unsigned long pixel, unsigned long mask) -> std::uint32_t {
+    if (mask == 0) return 0;
+    const int shift = __builtin_ctzl(mask);
+    const unsigned long max = mask >> shift;
+    return static_cast<std::uint32_t>(((pixel & mask) >> shift) * 255 / max);
+  };
   for (int y = 0; y < height_; ++y) {
     std::uint32_t* row = &shot.pixels[static_cast<std::size_t>(y) * width_];
     if (direct) {
@@ -457,7 +481,11 @@ Screenshot XSession::Shoot() {
                   static_cast<std::size_t>(width_) * 4);
       for (int x = 0; x < width_; ++x) row[x] &= 0xFFFFFF;
     } else {
-      for (int x = 0; x < width_; ++x) row[x] = XGetPixel(image, x, y) & 0xFFFFFF;
+      for (int x = 0; x < width_; ++x) {
+        const unsigned long p = XGetPixel(image, x, y);
+        row[x] = channel(p, image->red_mask) << 16 | channel(p, image->green_mask) << 8 |
+                 channel(p, image->blue_mask);
+      }
     }
   }
   XDestroyImage(image);

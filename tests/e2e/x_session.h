@@ -76,8 +76,9 @@ enum class Box { kGtk, kNoGtk, kGtkStarved };
 
 class XSession {
  public:
-  // Starts Xvfb at the given size on a free display, with openbox unless told otherwise.
-  XSession(int width, int height, bool window_manager = true);
+  // Starts Xvfb at the given size and colour depth on a free display, with openbox unless
+  // told otherwise.
+  XSession(int width, int height, bool window_manager = true, int depth = 24);
   ~XSession();
   XSession(const XSession&) = delete;
   XSession& operator=(const XSession&) = delete;
@@ -102,13 +103,18 @@ class XSession {
   // The viewable window of a process (by _NET_WM_PID) that has no title.
   std::optional<WindowInfo> FindWindowOfPid(int pid);
   bool WaitUntilGone(const std::string& title, Ms timeout);
+  // Presses Return until the window titled `title` is gone, as a player does when a box has
+  // not taken the keyboard yet; `first_press` gets when the first press went out.
+  bool Dismiss(const std::string& title, Ms timeout, Clock::time_point* first_press = nullptr);
 
   void MovePointer(int x, int y, bool flush = true);
   void PressKey(unsigned long keysym);
   // Asks the window manager to close a window, as its close button would.
   void RequestClose(Window window);
+  // The screen as 0xRRGGBB, whatever the depth (15 and 16 bits scaled up to 8 a channel).
   Screenshot Shoot();
-  // One pixel of the screen, cheaper than a whole screenshot when timing matters.
+  // One pixel of the screen as the server holds it, cheaper than a whole screenshot when
+  // timing matters.
   std::uint32_t PixelAt(int x, int y);
   void Sync();
   // Kills the X server as a crash would; the session's own connection is closed first.
