@@ -90,7 +90,7 @@ TEST_F(GameWindowTest, TheWindowManagersCloseRequestEndsTheGame) {
 }
 
 TEST(NoDisplayTest, ExitsWithStatusOneAndOneClearLine) {
-  const std::string err = ::testing::TempDir() + "glomper-no-display.err";
+  const std::string err = TempPath("stderr");
   Process game({XSession::GameBinary()}, {}, {"DISPLAY", "WAYLAND_DISPLAY"}, err);
   EXPECT_EQ(game.WaitExit(Ms(5000)), 1);
   EXPECT_FALSE(game.DumpedCore());

@@ -64,7 +64,7 @@ TEST_F(HudTest, TheCounterShowsFourZerosThenTheBlocksLeftAsTheyAreEaten) {
   EXPECT_LE(kBlocks - left, eaten + hidden_by_creature) << "counter " << *digits;
 
   const char* keep = std::getenv("GLOMPER_SCREENSHOT");
-  EXPECT_TRUE(s.SavePng(keep != nullptr ? keep : ::testing::TempDir() + "glomper-in-play.png"));
+  EXPECT_TRUE(s.SavePng(keep != nullptr ? keep : TempPath("in-play.png")));
   x_.PressKey(XK_Escape);
   EXPECT_EQ(game_.WaitExit(Ms(1000)), 0);
 }

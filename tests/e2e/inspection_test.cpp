@@ -30,7 +30,7 @@ void PlayShortGame(XSession& x, Process& game) {
 TEST(MemcheckTest, AShortGameEndedByEscHasNoMemoryErrorsOrLeaksOfOurOwn) {
   XSession x(1024, 768);
   ASSERT_TRUE(x.Ok());
-  const std::string log = ::testing::TempDir() + "glomper-memcheck.log";
+  const std::string log = TempPath("memcheck.log");
   Process game = x.StartGame(
       "", {"valgrind", "--tool=memcheck", "--error-exitcode=99", "--leak-check=full",
            "--show-leak-kinds=definite,indirect", "--errors-for-leak-kinds=definite,indirect",
@@ -102,7 +102,7 @@ class FilesTest : public ::testing::TestWithParam<Session> {};
 TEST_P(FilesTest, TheGameOpensNoFileOfItsOwnWritesNoneAndStartsNothing) {
   XSession x(1024, 768);
   ASSERT_TRUE(x.Ok());
-  const std::string log = ::testing::TempDir() + "glomper-strace.log";
+  const std::string log = TempPath("strace.log");
   std::vector<std::string> under = {"env", "-u", "DBUS_SESSION_BUS_ADDRESS"};
   if (GetParam() == Session::kBus) under = {"dbus-run-session", "--"};
   for (const char* arg :

@@ -83,7 +83,7 @@ TEST_P(DepthTest, TheBoardIsDrawnInItsColoursOrTheGameRefusesBeforePlay) {
   const int depth = GetParam();
   XSession x(1024, 768, /*window_manager=*/true, depth);
   Process game;
-  const std::string err = ::testing::TempDir() + "glomper-depth.err";
+  const std::string err = TempPath("stderr");
   if (depth < 15) {
     ASSERT_TRUE(x.Ok());
     game = x.StartGame(err);
@@ -165,9 +165,7 @@ TEST_P(EndingTest, EndsPromptlyAndLeavesNothingBehind) {
   XSession x(1024, 768);
   ASSERT_TRUE(x.Ok());
   Process game;
-  const std::string err = ::testing::TempDir() + "glomper-ending-" +
-                          std::to_string(static_cast<int>(ending)) + "-" +
-                          std::to_string(static_cast<int>(box)) + ".err";
+  const std::string err = TempPath("stderr");
   if (ending >= Ending::kSigtermDuringInstructions) {
     game = x.StartGame(box, err);
     ASSERT_TRUE(x.WaitForWindow("HOW TO PLAY", Ms(20000)));
@@ -241,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ServerDeathTest, TheGameExitsWithinASecondWhenTheXServerDies) {
   XSession x(1024, 768);
   Process game;
-  const std::string err = ::testing::TempDir() + "glomper-server-death.err";
+  const std::string err = TempPath("stderr");
   ASSERT_TRUE(StartGame(x, game, nullptr, Box::kGtk, err));
   ASSERT_TRUE(WaitFor([&] { return BarWidth(x.Shoot()) < 521; }, Ms(5000))) << "no play";
   const auto killed = Clock::now();

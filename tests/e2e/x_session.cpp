@@ -1,4 +1,8 @@
+// gtest first: Xlib defines None as a macro.
+#include <gtest/gtest.h>
+// clang-format off
 #include "tests/e2e/x_session.h"
+// clang-format on
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -41,6 +45,16 @@ Ms WorstWakeUpLateness() {
 }
 
 void ResetWakeUpLateness() { worst_lateness = 0; }
+
+std::string TempPath(const std::string& name) {
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string tag =
+      test != nullptr ? std::string(test->test_suite_name()) + "." + test->name() : "";
+  for (char& c : tag) {
+    if (c == '/') c = '_';
+  }
+  return ::testing::TempDir() + "glomper-" + std::to_string(getpid()) + "-" + tag + "-" + name;
+}
 
 bool WaitFor(const std::function<bool()>& ready, Ms timeout, Ms step) {
   const auto end = Clock::now() + timeout;

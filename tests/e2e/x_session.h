@@ -20,6 +20,10 @@ using Ms = std::chrono::milliseconds;
 
 std::string ReadTextFile(const std::string& path);
 
+// A file name in the temporary folder that no other test, and no other run of the tests on
+// this machine, uses at the same time.
+std::string TempPath(const std::string& name);
+
 // Waits until `ready` holds or `timeout` passes; returns whether it held.
 bool WaitFor(const std::function<bool()>& ready, Ms timeout, Ms step = Ms(10));
 
