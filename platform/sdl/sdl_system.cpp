@@ -198,7 +198,10 @@ class SdlWindow : public Window {
 
 SdlSystem::SdlSystem(const DialogArt& art) : System(kSteadyClock), art_(art) {}
 
-SdlSystem::~SdlSystem() { SDL_Quit(); }
+SdlSystem::~SdlSystem() {
+  X11Ending();
+  SDL_Quit();
+}
 
 std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& error) {
   // Our own handlers, so that a signal also ends the program while a dialog is open.
@@ -224,6 +227,7 @@ std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& e
                                       : !set("DISPLAY")       ? "wayland"
                                                               : "x11,wayland");
   }
+  X11HandleErrors();  // before SDL, which passes on the errors it does not expect
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     error = std::string("cannot open the display (") + SDL_GetError() + ")";
     return nullptr;

@@ -8,6 +8,8 @@
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -60,7 +62,23 @@ void SendToRoot(Display* display, Window root, Window about, Atom message, long 
   XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
 }
 
+bool g_ending = false;
+
+// As Xlib's own handler, but quiet once the program is ending: SDL wakes its event loop
+// through a window of its own, and may still do so as it closes, after the window has gone.
+int OnXError(Display* display, XErrorEvent* error) {
+  if (g_ending) return 0;
+  char text[256] = "";
+  XGetErrorText(display, error->error_code, text, sizeof text);
+  std::fprintf(stderr, "glomper: X error %s (request %d.%d, resource 0x%lx)\n", text,
+               error->request_code, error->minor_code, error->resourceid);
+  std::exit(1);
+}
+
 }  // namespace
+
+void X11HandleErrors() { XSetErrorHandler(OnXError); }
+void X11Ending() { g_ending = true; }
 
 std::unique_ptr<X11Desktop> X11Desktop::Open() {
   if (std::string_view(SDL_GetCurrentVideoDriver()) != "x11") return nullptr;

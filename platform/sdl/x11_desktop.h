@@ -10,6 +10,10 @@ struct _XDisplay;
 
 namespace platform {
 
+// X errors end the program, as Xlib's default handler does, except while it is ending.
+void X11HandleErrors();
+void X11Ending();
+
 // The game window's place on an X11 desktop. SDL's full-screen mode knows the X screen and
 // its outputs, not the RandR monitors a player sees, nor a window manager that comes or goes:
 // this asks the X server itself, on a connection of its own so that SDL's events are untouched.
