@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -152,6 +153,7 @@ void X11Desktop::ChooseMonitor(bool from_pointer) {
   if (chosen != nullptr) {
     monitor_ = geometry(*chosen);
     monitor_name_ = chosen->name;
+    monitor_index_ = static_cast<int>(chosen - monitors);
   }
   XRRFreeMonitors(monitors);
 }
@@ -206,6 +208,23 @@ void X11Desktop::Prepare(SDL_Window* window, std::uint32_t user_time) {
   XSync(display_, False);
 }
 
+// Some window managers put a full-screen window on a monitor of their own choosing, whatever
+// its place; named by index (Xinerama's numbering, which is RandR's), it goes on ours.
+void X11Desktop::AskForMonitor() {
+  const long m = monitor_index_;
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window_;
+  event.xclient.message_type = Intern(display_, "_NET_WM_FULLSCREEN_MONITORS");
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = m;
+  event.xclient.data.l[1] = m;
+  event.xclient.data.l[2] = m;
+  event.xclient.data.l[3] = m;
+  event.xclient.data.l[4] = 1;
+  XSendEvent(display_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+}
+
 void X11Desktop::Activate() {
   if (window_ == 0) return;
   long time = user_time_;
@@ -219,6 +238,7 @@ void X11Desktop::Activate() {
     while (event.xproperty.atom != stamp);
     time = static_cast<long>(event.xproperty.time);
   }
+  AskForMonitor();
   // Source 1: an application, acting on the player's own request.
   SendToRoot(display_, root_, window_, Intern(display_, "_NET_ACTIVE_WINDOW"), 1, time, 0, 0);
   if (!had_window_manager_) {
@@ -228,18 +248,39 @@ void X11Desktop::Activate() {
   XFlush(display_);
 }
 
-bool X11Desktop::Covered() const {
-  if (window_ == 0) return false;
+std::optional<WindowGeometry> X11Desktop::Placed() const {
+  if (window_ == 0) return std::nullopt;
   XWindowAttributes attributes;
   Window child;
   WindowGeometry g;
   if (!XGetWindowAttributes(display_, window_, &attributes) || attributes.map_state != IsViewable ||
       !XTranslateCoordinates(display_, window_, root_, 0, 0, &g.x, &g.y, &child)) {
-    return false;
+    return std::nullopt;
   }
   g.width = attributes.width;
   g.height = attributes.height;
-  return g == monitor_;
+  return g;
+}
+
+bool X11Desktop::Covered() const { return Placed() == monitor_; }
+
+// A window manager that knows fewer monitors than RandR (xfwm4 ignores those without an
+// output) may make the window full-screen on another one: covering that counts too.
+void X11Desktop::AdoptMonitorOfWindow() {
+  const std::optional<WindowGeometry> placed = Placed();
+  if (!placed || *placed == monitor_) return;
+  int count = 0;
+  XRRMonitorInfo* monitors =
+      randr_event_base_ < 0 ? nullptr : XRRGetMonitors(display_, root_, True, &count);
+  for (int i = 0; i < count; ++i) {
+    if (WindowGeometry{monitors[i].x, monitors[i].y, monitors[i].width, monitors[i].height} ==
+        *placed) {
+      monitor_ = *placed;
+      monitor_name_ = monitors[i].name;
+      monitor_index_ = i;
+    }
+  }
+  if (monitors != nullptr) XRRFreeMonitors(monitors);
 }
 
 void X11Desktop::Follow() {
@@ -259,12 +300,14 @@ void X11Desktop::Follow() {
       // A new window manager: ask it what the first one was asked.
       SendToRoot(display_, root_, window_, Intern(display_, "_NET_WM_STATE"), 1,
                  static_cast<long>(Intern(display_, "_NET_WM_STATE_FULLSCREEN")), 0, 1);
+      AskForMonitor();
     } else {
       // Nobody manages the window now: it stays on top with the keyboard, as with none at all.
       XRaiseWindow(display_, window_);
       XSetInputFocus(display_, window_, RevertToPointerRoot, CurrentTime);
     }
   }
+  if (running) AdoptMonitorOfWindow();
   if (!running && !Covered()) {
     XMoveResizeWindow(display_, window_, monitor_.x, monitor_.y,
                       static_cast<unsigned>(monitor_.width),

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "platform/sdl/x11_geometry.h"
 
@@ -44,14 +45,16 @@ class X11Desktop {
   X11Desktop(_XDisplay* display, int randr_event_base);
   void ChooseMonitor(bool from_pointer);
   bool WindowManagerRunning() const;
-  void WatchWindowManager();
-  void PlaceIfUnmanaged();
+  void AskForMonitor();
+  std::optional<WindowGeometry> Placed() const;
+  void AdoptMonitorOfWindow();
 
   _XDisplay* display_;
   int randr_event_base_;
   unsigned long root_ = 0;
   unsigned long window_ = 0;
   unsigned long monitor_name_ = 0;  // RandR's name of the monitor, to find it again
+  int monitor_index_ = 0;
   WindowGeometry monitor_;
   std::uint32_t user_time_ = 0;
   bool had_window_manager_ = false;

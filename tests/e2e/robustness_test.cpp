@@ -24,12 +24,14 @@ Area Whole(XSession& x) { return {0, 0, x.Width(), x.Height()}; }
 Area Of(const WindowInfo& w) { return {w.x, w.y, w.width, w.height}; }
 
 // Starts the game on `x` with the pointer in `on` (the whole screen if not given) and
-// returns once the game's board is drawn there; `dismissed` is when the instructions were
-// dismissed, before which the bar cannot have started, `board` when the board was seen.
+// returns once the game's board is drawn there (or in `covered`); `dismissed` is when the
+// instructions were dismissed, before which the bar cannot have started, `board` when the board was
+// seen.
 ::testing::AssertionResult StartGame(XSession& x, Process& game,
                                      Clock::time_point* dismissed = nullptr,
                                      std::optional<Area> on = std::nullopt,
-                                     Clock::time_point* board = nullptr) {
+                                     Clock::time_point* board = nullptr,
+                                     std::optional<Area> covered = std::nullopt) {
   if (!x.Ok()) return ::testing::AssertionFailure() << "no X server";
   ResetWakeUpLateness();
   const Area area = on.value_or(Whole(x));
@@ -40,10 +42,19 @@ Area Of(const WindowInfo& w) { return {w.x, w.y, w.width, w.height}; }
   x.MovePointer(box->x + box->width / 2, box->y + box->height / 2);  // keys follow the pointer
   if (dismissed != nullptr) *dismissed = Clock::now();
   x.PressKey(XK_Return);
-  // The bottom-right block of the area, once the board is drawn.
-  const int right = area.x + area.width - 1, bottom = area.y + area.height - 1;
+  // The bottom-right block of the area covered (the pointer's unless told), once drawn.
+  const Area drawn = covered.value_or(area);
+  const int right = drawn.x + drawn.width - 1, bottom = drawn.y + drawn.height - 1;
   if (!WaitFor([&] { return x.PixelAt(right, bottom) != 0; }, Ms(20000), Ms(2))) {
-    return ::testing::AssertionFailure() << "no board";
+    auto failure = ::testing::AssertionFailure() << "no board";
+    if (const auto window = x.FindWindowOfPid(game.Pid())) {
+      failure << "; the window is at " << window->x << "," << window->y << " " << window->width
+              << "x" << window->height;
+    }
+    if (x.FindWindow([](const WindowInfo& w) { return w.title == "HOW TO PLAY"; })) {
+      failure << "; the instructions are still open";
+    }
+    return failure;
   }
   if (board != nullptr) *board = Clock::now();
   return ::testing::AssertionSuccess();
@@ -55,12 +66,14 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 // waits for a window manager that never lets it, however late this machine wakes up.
 Clock::duration StartAllowance() { return Ms(1500) + 2 * WorstWakeUpLateness(); }
 
-// The game on a desktop: its window manager, the screen's size, and the RandR monitors the
-// screen is split into (the game is started with the pointer on the first).
+// The game on a desktop: its window manager, the screen's size, the RandR monitors the
+// screen is split into (the game is started with the pointer on the first) and the one the
+// game covers.
 struct Desk {
   Desktop desktop;
   int width, height;
   std::vector<Area> monitors;
+  std::size_t covered = 0;
 };
 
 class ScreenSizeTest : public ::testing::TestWithParam<Desk> {};
@@ -83,11 +96,12 @@ TEST_P(ScreenSizeTest, TheGameCoversTheScreenFollowsThePointerAndEndsOnEsc) {
   if (!desk.monitors.empty()) {
     ASSERT_TRUE(x.StartWindowManager());
   }
-  const Area screen = desk.monitors.empty() ? Whole(x) : desk.monitors.front();
+  const Area pointer = desk.monitors.empty() ? Whole(x) : desk.monitors.front();
+  const Area screen = desk.monitors.empty() ? Whole(x) : desk.monitors[desk.covered];
   const auto [w, h] = std::pair{screen.width, screen.height};
   Process game;
   Clock::time_point dismissed, board;
-  ASSERT_TRUE(StartGame(x, game, &dismissed, screen, &board));
+  ASSERT_TRUE(StartGame(x, game, &dismissed, pointer, &board, screen));
   EXPECT_LT(board - dismissed, StartAllowance()) << Seconds(board - dismissed) << " s to the board";
   const auto window = x.FindWindowOfPid(game.Pid());
   ASSERT_TRUE(window);
@@ -123,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
         // One output split in two, the game on the left: openbox chose the
         // right one by itself, xfwm4 the left.
         Desk{Desktop::kOpenbox, 2304, 1024, {{0, 0, 1280, 1024}, {1280, 0, 1024, 768}}},
-        Desk{Desktop::kXfwm4, 2304, 1024, {{1280, 0, 1024, 768}, {0, 0, 1280, 1024}}}),
+        Desk{Desktop::kXfwm4, 2304, 1024, {{1280, 0, 1024, 768}, {0, 0, 1280, 1024}}, 1}),
     [](const auto& info) {
       const Desk& d = info.param;
       std::string name = std::to_string(d.width) + "x" + std::to_string(d.height);
