@@ -40,6 +40,9 @@ Area Of(const WindowInfo& w) { return {w.x, w.y, w.width, w.height}; }
   const auto box = x.WaitForWindow("HOW TO PLAY", Ms(20000));
   if (!box) return ::testing::AssertionFailure() << "no instructions box";
   x.MovePointer(box->x + box->width / 2, box->y + box->height / 2);  // keys follow the pointer
+  // The box has the keyboard now; the pointer goes back to the monitor asked for, wherever
+  // the window manager put the box.
+  if (on) x.MovePointer(area.x + area.width / 2, area.y + area.height / 2);
   if (dismissed != nullptr) *dismissed = Clock::now();
   x.PressKey(XK_Return);
   // The bottom-right block of the area covered (the pointer's unless told), once drawn.
@@ -86,7 +89,8 @@ TEST_P(ScreenSizeTest, TheGameCoversTheScreenFollowsThePointerAndEndsOnEsc) {
   if (!desk.monitors.empty()) {
     ASSERT_TRUE(x.StopWindowManager());
   }
-  for (std::size_t i = 0; i < desk.monitors.size(); ++i) {
+  // Made last, the pointer's monitor is not RandR's first: nothing but the pointer picks it.
+  for (std::size_t i = desk.monitors.size(); i-- > 0;) {
     const Area& m = desk.monitors[i];
     const std::string geometry = std::to_string(m.width) + "/1x" + std::to_string(m.height) +
                                  "/1+" + std::to_string(m.x) + "+" + std::to_string(m.y);
@@ -171,7 +175,9 @@ TEST_P(DesktopChangeTest, TheWindowGoesOnCoveringTheScreenAndPlayGoesOn) {
     case DuringPlay::kNoWindowManagerAtAll:
       break;
     case DuringPlay::kWindowManagerExits:
+      // Then the screen shrinks: with nobody else to do it, the game follows.
       ASSERT_TRUE(x.StopWindowManager());
+      ASSERT_TRUE(x.ResizeScreen(800, 600));
       break;
     case DuringPlay::kWindowManagerReplaced:
       ASSERT_TRUE(x.StopWindowManager());
