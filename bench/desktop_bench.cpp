@@ -104,7 +104,8 @@ Run Measure(e2e::Desktop desktop, const std::string& kind) {
   const auto from = Clock::now();
   for (int step = 0; step < 300; ++step) {
     const double a = step * 2 * M_PI / 200;
-    x.MovePointer(512 + static_cast<int>(250 * std::cos(a)), 384 + static_cast<int>(250 * std::sin(a)));
+    x.MovePointer(512 + static_cast<int>(250 * std::cos(a)),
+                  384 + static_cast<int>(250 * std::sin(a)));
     std::this_thread::sleep_for(Ms(10));
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - from).count();
@@ -126,14 +127,16 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s openbox|xfwm4|i3|mutter [--runs N] [--strace N] "
-                 "[--after-sigterm N]\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s openbox|xfwm4|i3|mutter [--runs N] [--strace N] "
+                 "[--after-sigterm N]\n",
+                 argv[0]);
     return 2;
   }
   const std::string name = argv[1];
   e2e::Desktop desktop = e2e::Desktop::kOpenbox;
-  for (auto d : {e2e::Desktop::kOpenbox, e2e::Desktop::kXfwm4, e2e::Desktop::kI3,
-                 e2e::Desktop::kMutter}) {
+  for (auto d :
+       {e2e::Desktop::kOpenbox, e2e::Desktop::kXfwm4, e2e::Desktop::kI3, e2e::Desktop::kMutter}) {
     if (e2e::DesktopName(d) == name) desktop = d;
   }
   int runs = 20, traced = 0, after_sigterm = 0;
@@ -150,10 +153,11 @@ int main(int argc, char** argv) {
                              : i < traced + after_sigterm ? "after-sigterm"
                                                           : "plain";
     const Run r = Measure(desktop, kind);
-    std::printf("%-7s run %2d %-13s Return->covered %7.1f ms  ->board %7.1f ms  CPU %5.2f %%  "
-                "peak RSS %5.1f MB  exit %d%s\n",
-                name.c_str(), i + 1, kind.c_str(), r.cover_ms, r.board_ms, r.cpu_percent,
-                r.peak_rss_mb, r.status, r.complaint ? "  (mutter: Buggy client)" : "");
+    std::printf(
+        "%-7s run %2d %-13s Return->covered %7.1f ms  ->board %7.1f ms  CPU %5.2f %%  "
+        "peak RSS %5.1f MB  exit %d%s\n",
+        name.c_str(), i + 1, kind.c_str(), r.cover_ms, r.board_ms, r.cpu_percent, r.peak_rss_mb,
+        r.status, r.complaint ? "  (mutter: Buggy client)" : "");
     std::fflush(stdout);
     all.push_back(r);
   }
@@ -166,10 +170,11 @@ int main(int argc, char** argv) {
     if (r.kind != "strace") rss.push_back(r.peak_rss_mb);
     ok = ok && r.cover_ms >= 0 && r.cover_ms <= 300 && r.status == 0 && !r.complaint;
   }
-  std::printf("%s, %d runs: Return->covered median %.1f ms, max %.1f ms; ->board median %.1f "
-              "ms, max %.1f ms; CPU median %.2f %% of a core; peak RSS median %.1f MB%s\n",
-              name.c_str(), runs, Median(cover), *std::max_element(cover.begin(), cover.end()),
-              Median(board), *std::max_element(board.begin(), board.end()), Median(cpu),
-              Median(rss), ok ? "" : "  SOME RUN FAILED");
+  std::printf(
+      "%s, %d runs: Return->covered median %.1f ms, max %.1f ms; ->board median %.1f "
+      "ms, max %.1f ms; CPU median %.2f %% of a core; peak RSS median %.1f MB%s\n",
+      name.c_str(), runs, Median(cover), *std::max_element(cover.begin(), cover.end()),
+      Median(board), *std::max_element(board.begin(), board.end()), Median(cpu), Median(rss),
+      ok ? "" : "  SOME RUN FAILED");
   return ok ? 0 : 1;
 }
