@@ -40,6 +40,10 @@ Area Of(const WindowInfo& w) { return {w.x, w.y, w.width, w.height}; }
   const auto box = x.WaitForWindow("HOW TO PLAY", Ms(20000));
   if (!box) return ::testing::AssertionFailure() << "no instructions box";
   x.MovePointer(box->x + box->width / 2, box->y + box->height / 2);  // keys follow the pointer
+  // Return goes to the box once the window manager has given it the keyboard.
+  if (!WaitFor([&] { return x.ActiveWindow() == box->id || x.ActiveWindow() == 0; }, Ms(5000))) {
+    return ::testing::AssertionFailure() << "the instructions never got the keyboard";
+  }
   // The box has the keyboard now; the pointer goes back to the monitor asked for, wherever
   // the window manager put the box.
   if (on) x.MovePointer(area.x + area.width / 2, area.y + area.height / 2);
@@ -105,7 +109,9 @@ TEST_P(ScreenSizeTest, TheGameCoversTheScreenFollowsThePointerAndEndsOnEsc) {
   const auto [w, h] = std::pair{screen.width, screen.height};
   Process game;
   Clock::time_point dismissed, board;
-  ASSERT_TRUE(StartGame(x, game, &dismissed, pointer, &board, screen));
+  ASSERT_TRUE(StartGame(x, game, &dismissed,
+                        desk.monitors.empty() ? std::nullopt : std::optional(pointer), &board,
+                        screen));
   EXPECT_LT(board - dismissed, StartAllowance()) << Seconds(board - dismissed) << " s to the board";
   const auto window = x.FindWindowOfPid(game.Pid());
   ASSERT_TRUE(window);
