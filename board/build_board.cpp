@@ -50,8 +50,7 @@ void Form1::BuildBoard() {
     Image3(k).SetPicture(zero);
     Image3(k).ZOrderToFront();
   }
-  Image3(3).SetLeft(width - Image3(3).Width());
-  for (int k = 2; k >= 0; --k) Image3(k).SetLeft(Image3(k + 1).Left() - Image3(k).Width());
+  AlignBlocksLeft();
 }
 
 }  // namespace glomper

@@ -4,6 +4,11 @@
 
 namespace glomper {
 
+void Form1::AlignBlocksLeft() {
+  Image3(3).SetLeft(window_->Width() - Image3(3).Width());
+  for (int k = 2; k >= 0; --k) Image3(k).SetLeft(Image3(k + 1).Left() - Image3(k).Width());
+}
+
 void Form1::ShowBlocksLeft() {
   // The last four digits: a five-digit count shows its lower four.
   const std::string text = "0000" + std::to_string(BlocksLeft);

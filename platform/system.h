@@ -51,6 +51,8 @@ class Window {
   std::function<void(int button, int shift, float x, float y)> on_mouse_move;
   // Key presses while the window is active: key code, shift state.
   std::function<void(int key_code, int shift)> on_key_down;
+  // The window system changed the window's size (the screen did, say).
+  std::function<void()> on_resize;
 
  protected:
   Scene scene_;

@@ -66,6 +66,7 @@ Form1::Form1(platform::System& system)
   window_->on_key_down = [this](int key_code, int shift) {
     Form_KeyDown(static_cast<Integer>(key_code), ToInteger(shift));
   };
+  window_->on_resize = [this] { Form_Resize(); };
   Form_Load();
 }
 
@@ -86,6 +87,12 @@ void Form1::Form_MouseMove(Integer, Integer, Single x, Single y) {
 
 void Form1::Form_KeyDown(Integer key_code, Integer) {
   if (key_code == kEscape) system_.End(0);
+}
+
+// The screen changed size during play. The board is laid once and stays as it is; the count
+// would be lost off a narrower screen, so its cells follow the right edge.
+void Form1::Form_Resize() {
+  if (BlockCount > 0) AlignBlocksLeft();
 }
 
 void Form1::Timer2_Timer() {

@@ -27,6 +27,7 @@ class Form1 {
   void Form_Load();
   void Form_MouseMove(Integer button, Integer shift, Single x, Single y);
   void Form_KeyDown(Integer key_code, Integer shift);
+  void Form_Resize();
   void Timer2_Timer();
   void Timer1_Timer();
 
@@ -43,6 +44,7 @@ class Form1 {
   void AnimateCreature();        // creature/animation.cpp: first stage of a tick
   void RunDownHealthBar();       // hud/health_bar.cpp: second stage; may end the game
   void ShowBlocksLeft();         // hud/blocks_left.cpp: may end the game
+  void AlignBlocksLeft();        // hud/blocks_left.cpp: the digit cells against the right edge
 
  private:
   platform::System& system_;

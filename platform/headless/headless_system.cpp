@@ -20,9 +20,11 @@ void HeadlessWindow::Show() {
 }
 
 void HeadlessWindow::SetSize(int width_px, int height_px, bool covers_screen) {
+  const bool resized = width_px != width_px_ || height_px != height_px_;
   width_px_ = width_px;
   height_px_ = height_px;
   covers_screen_ = covers_screen;
+  if (resized && on_resize) on_resize();
 }
 
 std::uint32_t HeadlessWindow::Pixel(int x, int y) const {

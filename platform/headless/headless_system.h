@@ -42,6 +42,7 @@ class HeadlessWindow : public Window {
   int WidthPx() const { return width_px_; }
   int HeightPx() const { return height_px_; }
   // The window manager resizes the window; it covers the screen only when it matches it.
+  // Reaches the game as the window system's resize event; call it through Dispatch.
   void SetSize(int width_px, int height_px, bool covers_screen);
 
   // The composed picture as the player would see it.

@@ -15,7 +15,7 @@
 
 #include "platform/sdl/gif_decoder.h"
 #include "platform/sdl/key_codes.h"
-#include "platform/sdl/x11_geometry.h"
+#include "platform/sdl/x11_desktop.h"
 
 namespace platform {
 
@@ -88,39 +88,39 @@ class SdlWindow : public Window {
   double Height() const override { return Size().second * double{kTwipsPerPixel}; }
 
   // Covering the screen is confirmed by the window system: exposed, and placed exactly over
-  // the display. The size SDL reports proves nothing (it is the display's from creation on).
+  // the monitor (on X11) or the display. The size SDL reports in full-screen mode proves
+  // nothing (it is the display's from creation on).
   int State() const override {
-    SDL_Rect bounds;
     if (window_ == nullptr || !exposed_) return kStateNormal;
+    if (desktop_) return desktop_->Covered() ? kStateMaximised : kStateNormal;
+    SDL_Rect bounds;
     const int display = SDL_GetWindowDisplayIndex(window_);
     if (display < 0 || SDL_GetDisplayBounds(display, &bounds) != 0) return kStateNormal;
-    const WindowGeometry screen{bounds.x, bounds.y, bounds.w, bounds.h};
     WindowGeometry actual;
-    if (const auto from_x = X11Geometry(window_)) {
-      actual = *from_x;
-      actual_size_ = {actual.width, actual.height};
-      // With no window manager to make it full-screen, the game places the window itself.
-      if (actual != screen && !placed_ && !X11WindowManagerRunning(window_)) {
-        X11MoveResize(window_, screen);
-        placed_ = true;
-      }
-    } else {
-      SDL_GetWindowPosition(window_, &actual.x, &actual.y);
-      std::tie(actual.width, actual.height) = Size();
-    }
-    return actual == screen ? kStateMaximised : kStateNormal;
+    SDL_GetWindowPosition(window_, &actual.x, &actual.y);
+    std::tie(actual.width, actual.height) = Size();
+    return actual == WindowGeometry{bounds.x, bounds.y, bounds.w, bounds.h} ? kStateMaximised
+                                                                            : kStateNormal;
   }
 
   // The window is made when it is first shown: created visible and full-screen, it covers
-  // the display even where no window manager would resize it.
+  // the display even where no window manager would resize it. On X11 it is mapped already
+  // asking for full screen on the monitor, with the player's time, so that it comes in front.
   void Show() override {
     if (window_ != nullptr) {
       SDL_ShowWindow(window_);
       return;
     }
-    window_ = SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                               spec_.client_width_px, spec_.client_height_px,
-                               SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP);
+    desktop_ = X11Desktop::Open();
+    if (desktop_) {
+      const WindowGeometry& at = desktop_->Monitor();
+      window_ = SDL_CreateWindow("", at.x, at.y, at.width, at.height,
+                                 SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
+    } else {
+      window_ = SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+                                 spec_.client_width_px, spec_.client_height_px,
+                                 SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP);
+    }
     if (window_ == nullptr) {
       std::fprintf(stderr, "glomper: cannot create the game window (%s)\n", SDL_GetError());
       system_.End(1);
@@ -131,7 +131,18 @@ class SdlWindow : public Window {
       std::unique_ptr<SDL_Surface, SurfaceDeleter> icon(SDL_LoadBMP_RW(rw, 1));
       if (icon) SDL_SetWindowIcon(window_, icon.get());
     }
-    SDL_RaiseWindow(window_);
+    if (desktop_) {
+      desktop_->Prepare(window_, system_.user_time_);
+      SDL_ShowWindow(window_);
+      desktop_->Activate();
+    } else {
+      SDL_RaiseWindow(window_);
+    }
+  }
+
+  // The desktop may change under the window: monitors, window managers.
+  void Follow() {
+    if (desktop_) desktop_->Follow();
   }
 
   void OnWindowEvent(const SDL_WindowEvent& event) {
@@ -143,6 +154,7 @@ class SdlWindow : public Window {
       case SDL_WINDOWEVENT_SIZE_CHANGED:
         surface_ = nullptr;  // SDL makes a new one at the new size
         actual_size_ = {event.data1, event.data2};
+        if (on_resize) on_resize();
         break;
       case SDL_WINDOWEVENT_HIDDEN:
         exposed_ = false;
@@ -205,8 +217,8 @@ class SdlWindow : public Window {
   std::vector<SDL_Rect> rects_;
   bool exposed_ = false;
   bool push_all_ = false;
-  mutable std::optional<std::pair<int, int>> actual_size_;  // as the window system last told
-  mutable bool placed_ = false;
+  std::optional<std::pair<int, int>> actual_size_;  // as the window system last told
+  std::unique_ptr<X11Desktop> desktop_;             // null when not on X11
 };
 
 // ---- System ----
@@ -216,6 +228,7 @@ SdlSystem::SdlSystem(const DialogArt& art, DialogSetting setting, Display* watch
 
 SdlSystem::~SdlSystem() {
   if (watch_ != nullptr) XCloseDisplay(watch_);
+  X11Ending();
   SDL_Quit();
 }
 
@@ -251,6 +264,7 @@ std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& e
                                       : !set("DISPLAY")       ? "wayland"
                                                               : "x11,wayland");
   }
+  X11HandleErrors();  // before SDL, which passes on the errors it does not expect
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     error = std::string("cannot open the display (") + SDL_GetError() + ")";
     return nullptr;
@@ -367,6 +381,7 @@ void SdlSystem::Run() {
       while (SDL_PollEvent(&event) != 0);
     }
     if (g_quit) End(0);
+    if (window_ != nullptr) window_->Follow();
     const Nanoseconds tick_time = kSteadyClock.Now();
     while (timers_.FireOneDue(tick_time)) {
     }

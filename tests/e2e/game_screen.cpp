@@ -100,7 +100,7 @@ double ChaseDistance(XSession& x, Point target, Ms timeout) {
 std::optional<std::string> ReadDigits(const Screenshot& s) {
   std::string text;
   for (int cell = 0; cell < 4; ++cell) {
-    const int left = kDigitsLeft + cell * kGlyphW;
+    const int left = s.width - (4 - cell) * kGlyphW;  // against the right edge, at any width
     int found = -1;
     for (int d = 0; d < 10 && found < 0; ++d) {
       const platform::Picture& glyph = *Glyphs()[static_cast<std::size_t>(d)];

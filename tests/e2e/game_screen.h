@@ -37,8 +37,8 @@ std::optional<Point> FindCreature(const Screenshot& s);
 // nearest it came (pixels) before reaching 40 px of it or `timeout`.
 double ChaseDistance(XSession& x, Point target, Ms timeout);
 
-// The four digits at the top right, each matched against the game's own glyphs; nullopt
-// when a cell shows no glyph whole.
+// The four digits at the top right (of a screenshot of any width), each matched against the game's
+// own glyphs; nullopt when a cell shows no glyph whole.
 std::optional<std::string> ReadDigits(const Screenshot& s);
 
 // Where each block can be seen: a pixel of it that neither the health bar nor any digit

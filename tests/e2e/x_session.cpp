@@ -16,12 +16,14 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -203,6 +205,19 @@ bool Screenshot::SavePng(const std::string& path) const {
   return static_cast<bool>(out);
 }
 
+Screenshot Screenshot::Crop(int x, int y, int w, int h) const {
+  Screenshot part;
+  part.width = w;
+  part.height = h;
+  part.from = from;
+  part.to = to;
+  part.pixels.reserve(static_cast<std::size_t>(w) * h);
+  for (int row = y; row < y + h; ++row) {
+    for (int column = x; column < x + w; ++column) part.pixels.push_back(At(column, row));
+  }
+  return part;
+}
+
 // ---- XSession ----
 
 namespace {
@@ -255,70 +270,188 @@ long CardinalProperty(Display* d, Window w, Atom property) {
 
 }  // namespace
 
-XSession::XSession(int width, int height, bool window_manager, int depth)
-    : width_(width), height_(height) {
+std::string DesktopName(Desktop desktop) {
+  switch (desktop) {
+    case Desktop::kNone:
+      return "none";
+    case Desktop::kOpenbox:
+      return "openbox";
+    case Desktop::kXfwm4:
+      return "xfwm4";
+    case Desktop::kI3:
+      return "i3";
+    case Desktop::kMutter:
+      return "mutter";
+  }
+  return "?";
+}
+
+XSession::XSession(int width, int height, Desktop desktop, int depth)
+    : width_(width), height_(height), desktop_(desktop) {
   XSetErrorHandler(IgnoreXErrors);
   // What the game leaves behind when it dies comes to us, to be seen and reaped.
   prctl(PR_SET_CHILD_SUBREAPER, 1);
-  int fds[2];
-  if (pipe(fds) != 0) return;
-  const std::string screen =
-      std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
-  server_ = Process({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen,
-                     "-nolisten", "tcp", "-noreset"},
-                    {}, {});
-  close(fds[1]);
-  const std::string number = ReadLineFrom(fds[0], Ms(10000));
-  close(fds[0]);
-  if (number.empty()) return;
-  name_ = ":" + number;
+  char dir[] = "/tmp/glomper-session.XXXXXX";
+  if (mkdtemp(dir) == nullptr) return;
+  dir_ = dir;
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  if (desktop == Desktop::kMutter) {
+    // Mutter starts Xwayland on a display of its choosing, with a cookie; the command it runs
+    // once ready tells both.
+    server_ = Process({"dbus-run-session", "--", "mutter", "--headless", "--wayland",
+                       "--virtual-monitor", size, "--", "sh", "-c",
+                       "cd \"$XDG_RUNTIME_DIR\" && echo \"$XAUTHORITY\" > xauth && "
+                       "echo \"${DISPLAY#:}\" > display.new && mv display.new display && "
+                       "exec sleep 100000"},
+                      {"XDG_RUNTIME_DIR=" + dir_, "NO_AT_BRIDGE=1"}, {"DISPLAY", "WAYLAND_DISPLAY"},
+                      dir_ + "/wm.log");
+    std::string number;
+    WaitFor([&] { return !(number = ReadTextFile(dir_ + "/display")).empty(); }, Ms(20000));
+    if (number.empty()) return;
+    number.erase(number.find_last_not_of('\n') + 1);
+    name_ = ":" + number;
+    authority_ = ReadTextFile(dir_ + "/xauth");
+    authority_.erase(authority_.find_last_not_of('\n') + 1);
+    if (!authority_.empty()) setenv("XAUTHORITY", authority_.c_str(), 1);
+  } else {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    server_ = Process({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                       size + "x" + std::to_string(depth), "-nolisten", "tcp", "-noreset"},
+                      {}, {});
+    close(fds[1]);
+    const std::string number = ReadLineFrom(fds[0], Ms(10000));
+    close(fds[0]);
+    if (number.empty()) return;
+    name_ = ":" + number;
+  }
   display_ = XOpenDisplay(name_.c_str());
   if (display_ == nullptr) return;
-  if (window_manager) {
-    window_manager_ = Process({"openbox", "--sm-disable"}, {"DISPLAY=" + name_}, {});
-    const Atom check = XInternAtom(display_, "_NET_SUPPORTING_WM_CHECK", False);
-    WaitFor(
-        [&] {
-          Atom actual;
-          int format;
-          unsigned long count, after;
-          unsigned char* data = nullptr;
-          XGetWindowProperty(display_, DefaultRootWindow(display_), check, 0, 1, False, XA_WINDOW,
-                             &actual, &format, &count, &after, &data);
-          const bool ready = data != nullptr && count == 1;
-          if (data) XFree(data);
-          return ready;
-        },
-        Ms(10000));
-    // The manager names itself before it manages windows, and a window mapped in between can
-    // stay unmapped for good: it is ready once a window of ours gets framed.
-    WaitFor(
-        [&] {
-          const Window probe =
-              XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 10, 10, 0, 0, 0);
-          XMapWindow(display_, probe);
-          XSync(display_, False);
-          const bool framed = WaitFor(
-              [&] {
-                Window root, parent, *children = nullptr;
-                unsigned int n = 0;
-                if (!XQueryTree(display_, probe, &root, &parent, &children, &n)) return false;
-                if (children) XFree(children);
-                return parent != root;
-              },
-              Ms(200), Ms(5));
-          XDestroyWindow(display_, probe);
-          XSync(display_, False);
-          return framed;
-        },
-        Ms(10000), Ms(1));
+  if (desktop == Desktop::kMutter) {
+    if (!WaitForWindowManager()) {
+      XCloseDisplay(display_);
+      display_ = nullptr;
+    }
+  } else if (desktop != Desktop::kNone && !StartWindowManager()) {
+    XCloseDisplay(display_);
+    display_ = nullptr;
   }
 }
 
-XSession::~XSession() {
+bool XSession::WaitForWindowManager() {
+  const Atom check = XInternAtom(display_, "_NET_SUPPORTING_WM_CHECK", False);
+  const Atom selection = XInternAtom(display_, "WM_S0", False);
+  const bool named = WaitFor(
+      [&] {
+        Atom actual;
+        int format;
+        unsigned long count, after;
+        unsigned char* data = nullptr;
+        XGetWindowProperty(display_, DefaultRootWindow(display_), check, 0, 1, False, XA_WINDOW,
+                           &actual, &format, &count, &after, &data);
+        const bool has_check = data != nullptr && count == 1;
+        if (data) XFree(data);
+        return has_check && XGetSelectionOwner(display_, selection) != None;
+      },
+      Ms(20000));
+  // It names itself before it manages windows, and a window mapped in between can stay
+  // unmapped for good: it is ready once a window of ours gets framed.
+  return named && WaitFor(
+                      [&] {
+                        const Window probe = XCreateSimpleWindow(
+                            display_, DefaultRootWindow(display_), 0, 0, 10, 10, 0, 0, 0);
+                        XMapWindow(display_, probe);
+                        XSync(display_, False);
+                        const bool framed = WaitFor(
+                            [&] {
+                              Window root, parent, *children = nullptr;
+                              unsigned int n = 0;
+                              if (!XQueryTree(display_, probe, &root, &parent, &children, &n)) {
+                                return false;
+                              }
+                              if (children) XFree(children);
+                              return parent != root;
+                            },
+                            Ms(200), Ms(5));
+                        XDestroyWindow(display_, probe);
+                        XSync(display_, False);
+                        return framed;
+                      },
+                      Ms(20000), Ms(1));
+}
+
+bool XSession::StartWindowManager() {
+  if (display_ == nullptr || window_manager_.Running()) return false;
+  const std::vector<std::string> env = ClientEnvironment();
+  switch (desktop_) {
+    case Desktop::kOpenbox:
+      window_manager_ = Process({"openbox", "--sm-disable"}, env, {}, dir_ + "/wm.log");
+      break;
+    case Desktop::kXfwm4:
+      // Its settings come from xfconfd, which it reaches on a session bus.
+      window_manager_ = Process({"dbus-run-session", "--", "xfwm4", "--compositor=off"}, env, {},
+                                dir_ + "/wm.log");
+      break;
+    case Desktop::kI3: {
+      const std::string config = dir_ + "/i3.config";
+      std::ofstream(config) << "# i3 config file (v4)\nfont fixed\n";
+      window_manager_ = Process({"i3", "-c", config}, env, {}, dir_ + "/wm.log");
+      break;
+    }
+    case Desktop::kNone:
+    case Desktop::kMutter:
+      return false;
+  }
+  return WaitForWindowManager();
+}
+
+bool XSession::StopWindowManager() {
+  if (!window_manager_.Running()) return false;
+  // Its whole process group: xfwm4 runs under a bus of its own.
+  const int group = window_manager_.Pid();
+  kill(-group, SIGTERM);
   window_manager_.Stop();
+  kill(-group, SIGKILL);  // what its bus started: xfconfd
+  if (display_ == nullptr) return true;
+  return WaitFor(
+      [&] { return XGetSelectionOwner(display_, XInternAtom(display_, "WM_S0", False)) == None; },
+      Ms(10000));
+}
+
+std::vector<std::string> XSession::ClientEnvironment() const {
+  // No accessibility bus: it would outlive the session.
+  std::vector<std::string> env = {"DISPLAY=" + name_, "NO_AT_BRIDGE=1"};
+  if (!authority_.empty()) env.push_back("XAUTHORITY=" + authority_);
+  return env;
+}
+
+bool XSession::RunClient(const std::vector<std::string>& argv) {
+  Process client(argv, ClientEnvironment(), {"WAYLAND_DISPLAY"}, dir_ + "/client.log");
+  return client.WaitExit(Ms(20000)) == 0;
+}
+
+bool XSession::ResizeScreen(int width, int height) {
+  const std::string w = std::to_string(width), h = std::to_string(height);
+  const std::string mode = "glomper" + w + "x" + h;
+  if (!RunClient({"xrandr", "--newmode", mode, "60", w, w, w, w, h, h, h, h}) ||
+      !RunClient({"xrandr", "--addmode", "screen", mode}) ||
+      !RunClient({"xrandr", "--output", "screen", "--mode", mode, "--fb", w + "x" + h})) {
+    return false;
+  }
+  width_ = width;
+  height_ = height;
+  return true;
+}
+
+XSession::~XSession() {
+  StopWindowManager();
   if (display_ != nullptr) XCloseDisplay(display_);
+  // A compositor's session is a family: the bus, mutter, Xwayland and the command it runs.
+  const int group = server_.Pid();
+  if (group > 0 && desktop_ == Desktop::kMutter) kill(-group, SIGTERM);
   server_.Stop();
+  if (group > 0 && desktop_ == Desktop::kMutter) kill(-group, SIGKILL);
+  if (!dir_.empty()) std::filesystem::remove_all(dir_);
 }
 
 std::string XSession::GameBinary() {
@@ -330,8 +463,8 @@ Process XSession::StartGame(const std::string& stderr_path, const std::vector<st
                             const std::vector<std::string>& env) {
   std::vector<std::string> argv = under;
   argv.push_back(GameBinary());
-  std::vector<std::string> set = env;
-  set.push_back("DISPLAY=" + name_);
+  std::vector<std::string> set = ClientEnvironment();
+  set.insert(set.end(), env.begin(), env.end());
   return Process(argv, set, {"WAYLAND_DISPLAY"}, stderr_path);
 }
 
@@ -467,51 +600,93 @@ void XSession::RequestClose(Window window) {
   SendToWindowManager(display_, window, "_NET_CLOSE_WINDOW", CurrentTime, 2);
 }
 
-Screenshot XSession::Shoot() {
-  Screenshot shot;
-  shot.from = Clock::now();
-  XImage* image =
-      XGetImage(display_, DefaultRootWindow(display_), 0, 0, width_, height_, AllPlanes, ZPixmap);
-  shot.to = Clock::now();
-  if (image == nullptr) return shot;
-  shot.width = width_;
-  shot.height = height_;
-  shot.pixels.resize(static_cast<std::size_t>(width_) * height_);
+namespace {
+
+// Copies `image` (of the window area at ax, ay) into `out`, a w × h area at x, y.
+// A channel of a pixel, scaled to 8 bits: 15- and 16-bit screens hold 5 or 6.
+std::uint32_t Channel(unsigned long pixel, unsigned long mask) {
+  if (mask == 0) return 0;
+  const int shift = __builtin_ctzl(mask);
+  return static_cast<std::uint32_t>(((pixel & mask) >> shift) * 255 / (mask >> shift));
+}
+
+void CopyImage(XImage* image, int ax, int ay, int x, int y, int w, std::vector<std::uint32_t>& out,
+               int h) {
   // A 4K screen has 8 million pixels: read 32-bit rows directly, not pixel by pixel.
   const bool direct = image->bits_per_pixel == 32 && image->byte_order == LSBFirst &&
                       image->red_mask == 0xFF0000 && image->green_mask == 0xFF00 &&
                       image->blue_mask == 0xFF;
-  // A channel of a 15- or 16-bit pixel, scaled to 8 bits.
-  auto channel = [](unsigned long pixel, unsigned long mask) -> std::uint32_t {
-    if (mask == 0) return 0;
-    const int shift = __builtin_ctzl(mask);
-    const unsigned long max = mask >> shift;
-    return static_cast<std::uint32_t>(((pixel & mask) >> shift) * 255 / max);
-  };
-  for (int y = 0; y < height_; ++y) {
-    std::uint32_t* row = &shot.pixels[static_cast<std::size_t>(y) * width_];
+  for (int row = 0; row < image->height; ++row) {
+    const int oy = ay + row - y;
+    if (oy < 0 || oy >= h) continue;
+    std::uint32_t* to = &out[static_cast<std::size_t>(oy) * w + (ax - x)];
     if (direct) {
-      std::memcpy(row, image->data + static_cast<std::ptrdiff_t>(y) * image->bytes_per_line,
-                  static_cast<std::size_t>(width_) * 4);
-      for (int x = 0; x < width_; ++x) row[x] &= 0xFFFFFF;
+      std::memcpy(to, image->data + static_cast<std::ptrdiff_t>(row) * image->bytes_per_line,
+                  static_cast<std::size_t>(image->width) * 4);
+      for (int column = 0; column < image->width; ++column) to[column] &= 0xFFFFFF;
     } else {
-      for (int x = 0; x < width_; ++x) {
-        const unsigned long p = XGetPixel(image, x, y);
-        row[x] = channel(p, image->red_mask) << 16 | channel(p, image->green_mask) << 8 |
-                 channel(p, image->blue_mask);
+      for (int column = 0; column < image->width; ++column) {
+        const unsigned long p = XGetPixel(image, column, row);
+        to[column] = Channel(p, image->red_mask) << 16 | Channel(p, image->green_mask) << 8 |
+                     Channel(p, image->blue_mask);
       }
     }
   }
-  XDestroyImage(image);
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> XSession::ReadArea(int x, int y, int w, int h) {
+  std::vector<std::uint32_t> out;
+  const Window root = DefaultRootWindow(display_);
+  if (desktop_ != Desktop::kMutter) {
+    XImage* image = XGetImage(display_, root, x, y, w, h, AllPlanes, ZPixmap);
+    if (image == nullptr) return out;
+    out.resize(static_cast<std::size_t>(w) * h);
+    CopyImage(image, x, y, x, y, w, out, h);
+    XDestroyImage(image);
+    return out;
+  }
+  // Xwayland has no picture of its root: the screen is each top-level window's own, from
+  // the bottom of the stack up.
+  out.assign(static_cast<std::size_t>(w) * h, 0);
+  Window parent, *children = nullptr;
+  unsigned int n = 0;
+  Window ignored;
+  if (!XQueryTree(display_, root, &ignored, &parent, &children, &n)) return out;
+  for (unsigned int i = 0; i < n; ++i) {
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(display_, children[i], &a) || a.map_state != IsViewable ||
+        a.c_class != InputOutput) {
+      continue;
+    }
+    const int x0 = std::max(x, a.x), y0 = std::max(y, a.y);
+    const int x1 = std::min(x + w, a.x + a.width), y1 = std::min(y + h, a.y + a.height);
+    if (x0 >= x1 || y0 >= y1) continue;
+    XImage* image =
+        XGetImage(display_, children[i], x0 - a.x, y0 - a.y, x1 - x0, y1 - y0, AllPlanes, ZPixmap);
+    if (image == nullptr) continue;
+    CopyImage(image, x0, y0, x, y, w, out, h);
+    XDestroyImage(image);
+  }
+  if (children) XFree(children);
+  return out;
+}
+
+Screenshot XSession::Shoot() {
+  Screenshot shot;
+  shot.from = Clock::now();
+  shot.pixels = ReadArea(0, 0, width_, height_);
+  shot.to = Clock::now();
+  if (shot.pixels.empty()) return shot;
+  shot.width = width_;
+  shot.height = height_;
   return shot;
 }
 
 std::uint32_t XSession::PixelAt(int x, int y) {
-  XImage* image = XGetImage(display_, DefaultRootWindow(display_), x, y, 1, 1, AllPlanes, ZPixmap);
-  if (image == nullptr) return 0;
-  const std::uint32_t pixel = XGetPixel(image, 0, 0) & 0xFFFFFF;
-  XDestroyImage(image);
-  return pixel;
+  const std::vector<std::uint32_t> pixel = ReadArea(x, y, 1, 1);
+  return pixel.empty() ? 0 : pixel[0];
 }
 
 void XSession::Sync() { XSync(display_, False); }

@@ -65,6 +65,8 @@ struct Screenshot {
   Clock::time_point from, to;         // the screen was read at some moment in between
   std::uint32_t At(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
   bool SavePng(const std::string& path) const;
+  // The part of the screen one monitor shows.
+  Screenshot Crop(int x, int y, int w, int h) const;
 };
 
 struct WindowInfo {
@@ -78,11 +80,17 @@ struct WindowInfo {
 // preloaded library) or cannot start (too little memory for its threads).
 enum class Box { kGtk, kNoGtk, kGtkStarved };
 
+// The desktops a player may run the game on. All but mutter run on Xvfb; mutter is GNOME's
+// compositor, headless with one virtual monitor, and the game is an X11 client of its
+// Xwayland, as it is by default under GNOME.
+enum class Desktop { kNone, kOpenbox, kXfwm4, kI3, kMutter };
+std::string DesktopName(Desktop desktop);
+
 class XSession {
  public:
-  // Starts Xvfb at the given size and colour depth on a free display, with openbox unless
-  // told otherwise.
-  XSession(int width, int height, bool window_manager = true, int depth = 24);
+  // Starts an X server of the given size on a free display, with the desktop's window
+  // manager; Xvfb's screen has the given colour depth.
+  XSession(int width, int height, Desktop desktop = Desktop::kOpenbox, int depth = 24);
   ~XSession();
   XSession(const XSession&) = delete;
   XSession& operator=(const XSession&) = delete;
@@ -127,6 +135,16 @@ class XSession {
   // a loaded machine may have taken from the game's clock (a tick that is run late, or drawn
   // late). Compare two readings.
   Clock::duration WaitedToRun(int game_pid) const;
+  // Ends the window manager, as a player's logout or crash of it would; true once gone.
+  bool StopWindowManager();
+  // Starts the desktop's window manager (again) and waits until it manages the screen.
+  bool StartWindowManager();
+  // Changes the size of Xvfb's screen with RandR, as a player's display settings would.
+  bool ResizeScreen(int width, int height);
+  // Runs an X client such as xrandr on this display; true if it exits with status 0.
+  bool RunClient(const std::vector<std::string>& argv);
+  // What the window manager or compositor has written to its standard error so far.
+  std::string WindowManagerLog() const { return ReadTextFile(dir_ + "/wm.log"); }
   // Resident and peak memory of a process, in kB, from /proc.
   static long MemoryKb(int pid, const char* field = "VmRSS:");
   // Creates and maps an ordinary top-level window of another program.
@@ -136,9 +154,16 @@ class XSession {
   Window ActiveWindow();
 
  private:
+  bool WaitForWindowManager();
+  std::vector<std::uint32_t> ReadArea(int x, int y, int w, int h);
+  std::vector<std::string> ClientEnvironment() const;
+
   std::string name_;
   Display* display_ = nullptr;
   int width_, height_;
+  Desktop desktop_;
+  std::string dir_;        // the session's own files: logs, configuration, runtime directory
+  std::string authority_;  // the X server's cookie file, when it asks for one
   Process server_;
   Process window_manager_;
 };

@@ -150,6 +150,40 @@ INSTANTIATE_TEST_SUITE_P(Counts, CounterTextTest,
                                            std::pair<int, std::string>{12345, "2345"},
                                            std::pair<int, std::string>{30888, "0888"}));
 
+// The screen changes size during play: the board stays as it was laid, and the count stands
+// against the new right edge, where the player can read it.
+class ScreenResizeTest : public BlocksLeftTest,
+                         public ::testing::WithParamInterface<std::pair<int, int>> {};
+
+TEST_P(ScreenResizeTest, TheBoardStaysAndTheDigitsFollowTheRightEdge) {
+  const auto [w, h] = GetParam();
+  Form1& f = *game_.form;
+  const int blocks = f.Image2.Size();
+  const Integer count = f.BlockCount;
+  game_.system.Dispatch([&] { game_.Window().SetSize(w, h, true); });
+  ASSERT_TRUE(game_.Tick());
+  EXPECT_EQ(f.Image2.Size(), blocks) << "the board was laid again";
+  EXPECT_EQ(f.BlockCount, count);
+  EXPECT_EQ(Shown(), "0767");
+  EXPECT_EQ(f.Image3(3).Left() + f.Image3(3).Width(), w * 15);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(f.Image3(k).Left() + f.Image3(k).Width(), f.Image3(k + 1).Left()) << "cell " << k;
+  }
+  // The units digit, a 7, shows whole at the new right edge.
+  const auto seven = platform::DecodeGif(assets::DigitGlyphGif(7));
+  const int left = w - seven->Width();
+  for (int y = 0; y < 48; ++y) {
+    for (int x = 0; x < 36; ++x) {
+      if (platform::Picture::Opaque(seven->At(x, y))) {
+        ASSERT_EQ(game_.Pixel(left + x, y), seven->At(x, y) & 0xFFFFFF) << x << "," << y;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ScreenResizeTest,
+                         ::testing::Values(std::pair{800, 600}, std::pair{1280, 1024}));
+
 TEST_F(BlocksLeftTest, ZeroLeftShowsZerosThenVictoryWithTheClockStopped) {
   bool clock_stopped_while_shown = false;
   game_.system.on_message = [&](const platform::RecordedMessage&) {
