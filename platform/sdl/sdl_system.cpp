@@ -12,6 +12,7 @@
 
 #include "platform/sdl/gif_decoder.h"
 #include "platform/sdl/key_codes.h"
+#include "platform/sdl/wayland_window.h"
 #include "platform/sdl/x11_geometry.h"
 
 namespace platform {
@@ -54,6 +55,7 @@ class SdlWindow : public Window {
   SdlWindow(SdlSystem& system, const WindowSpec& spec) : system_(system), spec_(spec) {}
   ~SdlWindow() override {
     if (system_.window_ == this) system_.window_ = nullptr;
+    if (wayland_) return;  // it owns the SDL window
     if (window_ != nullptr) SDL_DestroyWindow(window_);
   }
 
@@ -63,6 +65,7 @@ class SdlWindow : public Window {
   // Covering the screen is confirmed by the window system: exposed, and placed exactly over
   // the display. The size SDL reports proves nothing (it is the display's from creation on).
   int State() const override {
+    if (wayland_) return wayland_->FullScreen() ? kStateMaximised : kStateNormal;
     SDL_Rect bounds;
     if (window_ == nullptr || !exposed_) return kStateNormal;
     const int display = SDL_GetWindowDisplayIndex(window_);
@@ -87,6 +90,11 @@ class SdlWindow : public Window {
   // The window is made when it is first shown: created visible and full-screen, it covers
   // the display even where no window manager would resize it.
   void Show() override {
+    if (window_ == nullptr && OnWayland()) {
+      wayland_ = WaylandWindow::Create(spec_.client_width_px, spec_.client_height_px);
+      if (wayland_) window_ = wayland_->Sdl();
+    }
+    if (wayland_) return;
     if (window_ != nullptr) {
       SDL_ShowWindow(window_);
       return;
@@ -127,6 +135,10 @@ class SdlWindow : public Window {
 
   // Draws what changed since the last present and pushes just those rectangles.
   void Present() {
+    if (wayland_) {
+      wayland_->Present(scene_);
+      return;
+    }
     if (window_ == nullptr || !(SDL_GetWindowFlags(window_) & SDL_WINDOW_SHOWN)) return;
     if (surface_ == nullptr) {
       surface_ = SDL_GetWindowSurface(window_);
@@ -164,6 +176,7 @@ class SdlWindow : public Window {
  private:
   std::pair<int, int> Size() const {
     if (window_ == nullptr) return {spec_.client_width_px, spec_.client_height_px};
+    if (wayland_) return wayland_->Size();
     if (actual_size_) return *actual_size_;
     int w = 0, h = 0;
     SDL_GetWindowSize(window_, &w, &h);
@@ -180,6 +193,7 @@ class SdlWindow : public Window {
   bool push_all_ = false;
   mutable std::optional<std::pair<int, int>> actual_size_;  // as the window system last told
   mutable bool placed_ = false;
+  std::unique_ptr<WaylandWindow> wayland_;  // on Wayland, the window itself
 };
 
 // ---- System ----
@@ -212,6 +226,8 @@ std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& e
                                       : !set("DISPLAY")       ? "wayland"
                                                               : "x11,wayland");
   }
+  // The game window needs no decorations, so Wayland's decoration library is not loaded.
+  SDL_SetHint(SDL_HINT_VIDEO_WAYLAND_ALLOW_LIBDECOR, "0");
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     error = std::string("cannot open the display (") + SDL_GetError() + ")";
     return nullptr;
