@@ -119,9 +119,11 @@ struct WaylandWindow::Impl {
     auto* self = static_cast<Impl*>(data);
     int w = self->proposed_width, h = self->proposed_height;
     if (w <= 0 || h <= 0) {
-      // The client may choose: the display's size in full screen, else the size it has.
+      // The client may choose: the display's size, as it asked for full screen. Sway answers
+      // that request only once the window is mapped, so its first frame covers the screen
+      // already.
       SDL_Rect bounds;
-      if (self->proposed_full_screen && SDL_GetDisplayBounds(0, &bounds) == 0) {
+      if (SDL_GetDisplayBounds(0, &bounds) == 0) {
         w = bounds.w;
         h = bounds.h;
       } else {
