@@ -133,6 +133,12 @@ class SdlWindow : public Window {
     }
   }
 
+  // The last picture before a modal box: on Wayland not left for the compositor's next frame.
+  void PresentBeforeBox() {
+    if (wayland_) return wayland_->PresentNow(scene_);
+    Present();
+  }
+
   // Draws what changed since the last present and pushes just those rectangles.
   void Present() {
     if (wayland_) {
@@ -256,7 +262,7 @@ std::unique_ptr<Window> SdlSystem::CreateWindow(const WindowSpec& spec) {
 
 void SdlSystem::MessageBox(std::string_view text, MessageIcon icon, std::string_view title) {
   // What led to the message is on the screen before the box covers the game.
-  if (window_ != nullptr) window_->Present();
+  if (window_ != nullptr) window_->PresentBeforeBox();
   const std::string plain = WithLineFeeds(text);
   const std::string heading(title);
   const bool critical = icon == MessageIcon::kCritical;

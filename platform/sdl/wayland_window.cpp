@@ -300,4 +300,21 @@ std::pair<int, int> WaylandWindow::Size() const { return {impl_->width, impl_->h
 
 void WaylandWindow::Present(Scene& scene) { impl_->Present(scene); }
 
+void WaylandWindow::PresentNow(Scene& scene) {
+  Impl& w = *impl_;
+  if (w.frame != nullptr) {
+    wl_callback_destroy(w.frame);
+    w.frame = nullptr;
+  }
+  w.Present(scene);
+  if (!scene.NeedsCompose()) return;
+  // Both buffers were held: one round trip lets the compositor release the older one.
+  wl_display_roundtrip(w.display);
+  if (w.frame != nullptr) {
+    wl_callback_destroy(w.frame);
+    w.frame = nullptr;
+  }
+  w.Present(scene);
+}
+
 }  // namespace platform

@@ -30,6 +30,9 @@ class WaylandWindow {
   // Draws what changed into a free buffer and commits it, unless the compositor has not yet
   // shown the previous frame (the changes then wait in the scene).
   void Present(Scene& scene);
+  // Draws what changed at once, not waiting for the compositor's next frame: the last
+  // picture before a modal box, after which nothing is drawn.
+  void PresentNow(Scene& scene);
 
   struct Impl;
 
