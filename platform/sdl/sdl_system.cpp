@@ -15,6 +15,7 @@
 
 #include "platform/sdl/gif_decoder.h"
 #include "platform/sdl/key_codes.h"
+#include "platform/sdl/wayland_window.h"
 #include "platform/sdl/x11_desktop.h"
 
 namespace platform {
@@ -81,6 +82,7 @@ class SdlWindow : public Window {
   SdlWindow(SdlSystem& system, const WindowSpec& spec) : system_(system), spec_(spec) {}
   ~SdlWindow() override {
     if (system_.window_ == this) system_.window_ = nullptr;
+    if (wayland_) return;  // it owns the SDL window
     if (window_ != nullptr) SDL_DestroyWindow(window_);
   }
 
@@ -91,6 +93,7 @@ class SdlWindow : public Window {
   // the monitor (on X11) or the display. The size SDL reports in full-screen mode proves
   // nothing (it is the display's from creation on).
   int State() const override {
+    if (wayland_) return wayland_->FullScreen() ? kStateMaximised : kStateNormal;
     if (window_ == nullptr || !exposed_) return kStateNormal;
     if (desktop_) return desktop_->Covered() ? kStateMaximised : kStateNormal;
     SDL_Rect bounds;
@@ -107,6 +110,11 @@ class SdlWindow : public Window {
   // the display even where no window manager would resize it. On X11 it is mapped already
   // asking for full screen on the monitor, with the player's time, so that it comes in front.
   void Show() override {
+    if (window_ == nullptr && OnWayland()) {
+      wayland_ = WaylandWindow::Create(spec_.client_width_px, spec_.client_height_px);
+      if (wayland_) window_ = wayland_->Sdl();
+    }
+    if (wayland_) return;
     if (window_ != nullptr) {
       SDL_ShowWindow(window_);
       return;
@@ -164,8 +172,18 @@ class SdlWindow : public Window {
     }
   }
 
+  // The last picture before a modal box: on Wayland not left for the compositor's next frame.
+  void PresentBeforeBox() {
+    if (wayland_) return wayland_->PresentNow(scene_);
+    Present();
+  }
+
   // Draws what changed since the last present and pushes just those rectangles.
   void Present() {
+    if (wayland_) {
+      wayland_->Present(scene_);
+      return;
+    }
     if (window_ == nullptr || !(SDL_GetWindowFlags(window_) & SDL_WINDOW_SHOWN)) return;
     if (surface_ == nullptr) {
       surface_ = SDL_GetWindowSurface(window_);
@@ -203,6 +221,7 @@ class SdlWindow : public Window {
  private:
   std::pair<int, int> Size() const {
     if (window_ == nullptr) return {spec_.client_width_px, spec_.client_height_px};
+    if (wayland_) return wayland_->Size();
     if (actual_size_) return *actual_size_;
     int w = 0, h = 0;
     SDL_GetWindowSize(window_, &w, &h);
@@ -219,6 +238,7 @@ class SdlWindow : public Window {
   bool push_all_ = false;
   std::optional<std::pair<int, int>> actual_size_;  // as the window system last told
   std::unique_ptr<X11Desktop> desktop_;             // null when not on X11
+  std::unique_ptr<WaylandWindow> wayland_;          // on Wayland, the window itself
 };
 
 // ---- System ----
@@ -265,6 +285,8 @@ std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& e
                                                               : "x11,wayland");
   }
   X11HandleErrors();  // before SDL, which passes on the errors it does not expect
+  // The game window needs no decorations, so Wayland's decoration library is not loaded.
+  SDL_SetHint(SDL_HINT_VIDEO_WAYLAND_ALLOW_LIBDECOR, "0");
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     error = std::string("cannot open the display (") + SDL_GetError() + ")";
     return nullptr;
@@ -314,7 +336,7 @@ std::unique_ptr<Window> SdlSystem::CreateWindow(const WindowSpec& spec) {
 
 void SdlSystem::MessageBox(std::string_view text, MessageIcon icon, std::string_view title) {
   // What led to the message is on the screen before the box covers the game.
-  if (window_ != nullptr) window_->Present();
+  if (window_ != nullptr) window_->PresentBeforeBox();
   const std::string plain = WithLineFeeds(text);
   const std::string heading(title);
   const bool critical = icon == MessageIcon::kCritical;
