@@ -88,6 +88,17 @@ TEST(ShellTest, AWindowManagerThatNeverMaximisesDelaysTheGameByAboutTwoSeconds) 
   EXPECT_EQ(game.form->GetWindow().Width(), 800 * 15) << "played on the window as it is";
 }
 
+TEST(ShellTest, AGameWindowThatIsDestroyedLeavesNoTimerToFire) {
+  for (const bool playing : {false, true}) {
+    HeadlessGame game(1024, 768, /*window_manager_maximises=*/playing);
+    if (playing) game.StartPlay();
+    ASSERT_TRUE(playing ? game.form->Timer1.Enabled() : game.form->Timer2.Enabled());
+    game.form.reset();
+    EXPECT_FALSE(game.system.Step()) << "playing: " << playing;
+    EXPECT_TRUE(game.system.AdvanceMs(100));
+  }
+}
+
 TEST(ShellTest, EscEndsTheProgramAtOnceWithoutAMessage) {
   HeadlessGame game(1024, 768);
   game.StartPlay();
