@@ -6,8 +6,8 @@ namespace glomper {
 
 void Form1::EatBlockUnderCreature() {
   const platform::Box& box = Picture1;
-  const Single centre_x = Pixels(box.Left()) + Div(Round(Pixels(box.Width())), 2);
-  const Single centre_y = Pixels(box.Top()) + Div(Round(Pixels(box.Height())), 2);
+  const Single centre_x = Pixels(box.Left()) + HalfSidePixels(box.Width());
+  const Single centre_y = Pixels(box.Top()) + HalfSidePixels(box.Height());
   // The screen is looked up as square cells of side Columns, Columns to a row; the row is
   // found with the column count too. Deliberate: it decides which block the zorvel eats.
   const long column = Div(Round(centre_x), Columns);

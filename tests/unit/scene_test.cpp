@@ -112,6 +112,12 @@ TEST_F(SceneTest, StretchingScalesTheTileToFillItsWholeBlock) {
   EXPECT_EQ(At(0, 33), kBlack);
 }
 
+TEST_F(SceneTest, APictureWhosePixelsDoNotMatchItsSizeIsRefusedInEveryBuild) {
+  EXPECT_THROW(Picture(2, 2, std::vector<std::uint32_t>(3)), std::invalid_argument);
+  EXPECT_THROW(Picture(-1, -4, std::vector<std::uint32_t>(4)), std::invalid_argument);
+  EXPECT_EQ(Picture(2, 3, std::vector<std::uint32_t>(6)).Height(), 3);
+}
+
 TEST_F(SceneTest, WithoutStretchingAnImageTakesItsPicturesSize) {
   Image& cell = scene_.AddImage();
   cell.Resize(735, 855);
@@ -225,7 +231,7 @@ TEST_F(SceneTest, ManyStaticSpritesAreNotRepaintedWhenOneSmallOneChanges) {
   blocks[40]->SetVisible(false);
   const auto rects = Compose();
   EXPECT_EQ(Area(rects), 33 * 33);
-  EXPECT_EQ(At(blocks[40]->Left() / kPx + 1, blocks[40]->Top() / kPx + 1), kBlack);
+  EXPECT_EQ(At(PixelEdge(blocks[40]->Left()) + 1, PixelEdge(blocks[40]->Top()) + 1), kBlack);
 }
 
 }  // namespace

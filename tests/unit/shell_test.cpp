@@ -1,6 +1,9 @@
 // Start-up, the window and its sprites, keys and the pointer.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+
 #include "tests/unit/headless_game.h"
 
 namespace glomper {
@@ -96,6 +99,19 @@ TEST(ShellTest, AGameWindowThatIsDestroyedLeavesNoTimerToFire) {
     game.form.reset();
     EXPECT_FALSE(game.system.Step()) << "playing: " << playing;
     EXPECT_TRUE(game.system.AdvanceMs(100));
+  }
+}
+
+TEST(ShellTest, AnIntegerOutOfRangeStopsTheGameInEveryBuildNamingTheValue) {
+  EXPECT_EQ(ToInteger(32767), 32767);
+  EXPECT_EQ(ToInteger(-32768), -32768);
+  for (const long wrong : {32768L, -32769L, 70000L}) {
+    try {
+      ToInteger(wrong);
+      ADD_FAILURE() << wrong << " was let through";
+    } catch (const std::range_error& fault) {
+      EXPECT_NE(std::string(fault.what()).find(std::to_string(wrong)), std::string::npos);
+    }
   }
 }
 
