@@ -49,9 +49,11 @@ TEST_F(HealthBarTest, AtTick7801TheBarIsGoneAndTheMissionFailsWithNothingAfter) 
   const Form1& f = *game_.form;
   bool clock_stopped_while_shown = false;
   std::uint32_t corner_while_shown = 0;
+  int frame_tick_while_shown = -1;
   game_.system.on_message = [&](const platform::RecordedMessage&) {
     clock_stopped_while_shown = !f.Timer1.Enabled();
     corner_while_shown = game_.Pixel(0, 0);
+    frame_tick_while_shown = f.FrameTick;
   };
   EXPECT_EQ(game_.TicksUntilEnd(8000), 7801);
   EXPECT_EQ(game_.system.Now(), (1 + 78010) * platform::kNsPerMs) << "78.01 s after play began";
@@ -64,6 +66,7 @@ TEST_F(HealthBarTest, AtTick7801TheBarIsGoneAndTheMissionFailsWithNothingAfter) 
   EXPECT_EQ(f.Picture2.Width(), 14);
   EXPECT_TRUE(clock_stopped_while_shown);
   EXPECT_NE(corner_while_shown, 0xFF0000u) << "the bar is gone before the box shows";
+  EXPECT_EQ(frame_tick_while_shown, 7801 % 61) << "the animation ran first in the losing tick";
   EXPECT_EQ(game_.system.ExitStatus(), 0);
   EXPECT_FALSE(game_.Tick());
 }
@@ -170,6 +173,7 @@ TEST_F(BlocksLeftTest, EatingTheLastCountedBlockWins) {
   game_.system.Dispatch([&] { f.BlocksEaten = static_cast<Integer>(f.BlockCount - 1); });
   EXPECT_FALSE(game_.Tick()) << "the first tick eats the block under the zorvel";
   EXPECT_EQ(f.BlocksLeft, 0);
+  EXPECT_EQ(f.FrameTick, 1) << "the animation ran before the winning move";
   EXPECT_EQ(game_.system.Messages().back().title, "ZORVELS WIN!");
 }
 

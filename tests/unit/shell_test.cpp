@@ -74,6 +74,8 @@ TEST(ShellTest, NothingTicksWhileTheWindowDoesNotCoverTheScreen) {
   HeadlessGame game(1024, 768, /*window_manager_maximises=*/false);
   game.system.AdvanceMs(1500);
   EXPECT_FALSE(game.form->Timer1.Enabled());
+  EXPECT_EQ(game.form->GetWindow().Width(), 525 * 15) << "the window's size before it is shown";
+  EXPECT_EQ(game.form->GetWindow().Height(), 336 * 15);
   EXPECT_EQ(game.form->FrameTick, 0);
   EXPECT_EQ(game.form->Image2.Size(), 1) << "no board yet";
   game.Window().SetSize(1024, 768, true);
