@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "platform/sdl/gif_decoder.h"
+#include "platform/gif_decoder.h"
 
 namespace platform {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <tuple>
 
-#include "platform/sdl/gif_decoder.h"
+#include "platform/gif_decoder.h"
 #include "platform/sdl/key_codes.h"
 #include "platform/sdl/x11_geometry.h"
 

@@ -4,8 +4,8 @@
 #include <map>
 
 #include "assets/sprite_set.h"
-#include "platform/sdl/gif_decoder.h"
-#include "tests/unit/headless_game.h"
+#include "platform/gif_decoder.h"
+#include "tests/support/headless_game.h"
 
 namespace glomper {
 namespace {

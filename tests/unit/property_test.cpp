@@ -9,8 +9,8 @@
 #include <random>
 #include <string>
 
-#include "tests/unit/headless_game.h"
-#include "tests/unit/player.h"
+#include "tests/support/headless_game.h"
+#include "tests/support/player.h"
 
 namespace glomper {
 namespace {
