@@ -2,10 +2,6 @@
 
 namespace glomper {
 
-namespace {
-constexpr int kDigitCells = 4;
-}  // namespace
-
 void Form1::BuildBoard() {
   const double width = window_->Width();  // twips
   const double height = window_->Height();
@@ -46,8 +42,10 @@ void Form1::BuildBoard() {
     Image3(k).SetPicture(zero);
     Image3(k).ZOrderToFront();
   }
-  Image3(3).SetLeft(width - Image3(3).Width());
-  for (int k = 2; k >= 0; --k) Image3(k).SetLeft(Image3(k + 1).Left() - Image3(k).Width());
+  // The units cell against the right edge, each other cell against the one after it.
+  constexpr int kUnits = kDigitCells - 1;
+  Image3(kUnits).SetLeft(width - Image3(kUnits).Width());
+  for (int k = kUnits - 1; k >= 0; --k) Image3(k).SetLeft(Image3(k + 1).Left() - Image3(k).Width());
 }
 
 }  // namespace glomper

@@ -5,10 +5,10 @@
 namespace glomper {
 
 void Form1::ShowBlocksLeft() {
-  // The last four digits: a five-digit count shows its lower four.
-  const std::string text = "0000" + std::to_string(BlocksLeft);
-  const std::string shown = text.substr(text.size() - 4);
-  for (int k = 0; k < 4; ++k) {
+  // One digit a cell, zero-padded: a five-digit count shows its lower four.
+  const std::string text = std::string(kDigitCells, '0') + std::to_string(BlocksLeft);
+  const std::string shown = text.substr(text.size() - kDigitCells);
+  for (int k = 0; k < kDigitCells; ++k) {
     const int digit = shown[static_cast<std::size_t>(k)] - '0';
     if (digit < 0 || digit > 9) continue;  // never: the game ends before the count goes below 0
     Image3(k).SetPicture(GetForm2().Image1(digit).GetPicture());

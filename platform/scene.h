@@ -180,9 +180,9 @@ class ImageGroup {
     return index >= 0 && static_cast<std::size_t>(index) < members_.size() &&
            members_[static_cast<std::size_t>(index)] != nullptr;
   }
-  // Member 0, placed at design time.
+  // A member made at design time, at any free index: shown, with no picture until given one.
   Image& AddMember(int index);
-  // Run-time member: a hidden copy of member 0.
+  // A member made at run time: a hidden copy of member 0.
   Image& Load(int index);
   int Size() const { return static_cast<int>(members_.size()); }
 

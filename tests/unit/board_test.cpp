@@ -123,7 +123,7 @@ TEST(BoardSizeTest, TheLargestScreensThatFitArePlayed) {
 // Puts the creature box at a place (pixels) and runs the lookup as the tick would after moving.
 void EatWithBoxAt(HeadlessGame& game, double left_px, double top_px) {
   game.form->Picture1.Move(left_px * kTw, top_px * kTw);
-  game.system.Dispatch([&] { game.form->EatBlockUnderCreature(); });
+  game.system.RunAsEvent([&] { game.form->EatBlockUnderCreature(); });
 }
 
 class EatingTest : public ::testing::Test {

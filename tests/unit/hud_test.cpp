@@ -76,7 +76,7 @@ TEST_F(HealthBarTest, DefeatInATickExcludesVictoryInIt) {
   for (int tick = 0; tick < 7800; ++tick) game_.Tick();
   // The next tick would eat the block under the zorvel, the last one counted.
   const double left = f.Picture1.Left(), top = f.Picture1.Top();
-  game_.system.Dispatch([&] {
+  game_.system.RunAsEvent([&] {
     f.BlocksEaten = static_cast<Integer>(f.BlockCount - 1);
     f.Image2(f.CellIndex).SetVisible(true);
   });
@@ -106,7 +106,7 @@ class BlocksLeftTest : public ::testing::Test {
     return text;
   }
   void ShowCount(int left) {
-    game_.system.Dispatch([&] {
+    game_.system.RunAsEvent([&] {
       game_.form->BlocksLeft = static_cast<Integer>(left);
       game_.form->ShowBlocksLeft();
     });
@@ -170,7 +170,7 @@ TEST_F(BlocksLeftTest, ZeroLeftShowsZerosThenVictoryWithTheClockStopped) {
 
 TEST_F(BlocksLeftTest, EatingTheLastCountedBlockWins) {
   Form1& f = *game_.form;
-  game_.system.Dispatch([&] { f.BlocksEaten = static_cast<Integer>(f.BlockCount - 1); });
+  game_.system.RunAsEvent([&] { f.BlocksEaten = static_cast<Integer>(f.BlockCount - 1); });
   EXPECT_FALSE(game_.Tick()) << "the first tick eats the block under the zorvel";
   EXPECT_EQ(f.BlocksLeft, 0);
   EXPECT_EQ(f.FrameTick, 1) << "the animation ran before the winning move";

@@ -19,7 +19,7 @@ TEST(ShellTest, TheInstructionsComeBeforeAnyWindow) {
     window_existed = system.GameWindow() != nullptr;
   };
   std::unique_ptr<Form1> form;
-  system.Dispatch([&] { form = Main(system); });
+  system.RunAsEvent([&] { form = Main(system); });
   ASSERT_EQ(system.Messages().size(), 1u);
   const platform::RecordedMessage& m = system.Messages()[0];
   EXPECT_EQ(m.title, "HOW TO PLAY");
