@@ -4,15 +4,9 @@
 
 namespace glomper {
 
-namespace {
-constexpr double kGlyphPitchTwips = 600;
-}
-
 Form2::Form2(platform::System& system) {
   for (int d = 0; d < assets::kDigits; ++d) {
-    platform::Image& glyph = Image1.AddMember(d);
-    glyph.Move(kGlyphPitchTwips * d, 0);
-    glyph.SetPicture(system.LoadPicture(assets::DigitGlyphGif(d)));
+    Image1.AddMember(d).SetPicture(system.LoadPicture(assets::DigitGlyphGif(d)));
   }
 }
 

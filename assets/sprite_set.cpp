@@ -4,14 +4,9 @@
 #include <string>
 #include <string_view>
 
-namespace glomper::assets {
+#include "assets/embedded_file.h"
 
-struct EmbeddedFile {
-  std::string_view name;
-  std::span<const std::uint8_t> bytes;
-};
-extern const EmbeddedFile kEmbeddedFiles[];
-extern const std::size_t kEmbeddedFileCount;
+namespace glomper::assets {
 
 namespace {
 

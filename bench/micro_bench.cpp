@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "tests/unit/headless_game.h"
+#include "tests/support/headless_game.h"
 
 namespace glomper {
 namespace {

@@ -2,10 +2,6 @@
 
 namespace glomper {
 
-namespace {
-constexpr int kDigitCells = 4;
-}  // namespace
-
 long Form1::BoardCells(double width, double height, double block_width, double block_height) {
   return Round(width / block_width + 1) * Round(height / block_height + 1);
 }

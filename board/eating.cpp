@@ -6,8 +6,8 @@ namespace glomper {
 
 void Form1::EatBlockUnderCreature() {
   const platform::Box& box = Picture1;
-  const Single centre_x = Pixels(box.Left()) + Div(Round(Pixels(box.Width())), 2);
-  const Single centre_y = Pixels(box.Top()) + Div(Round(Pixels(box.Height())), 2);
+  const Single centre_x = Pixels(box.Left()) + HalfSidePixels(box.Width());
+  const Single centre_y = Pixels(box.Top()) + HalfSidePixels(box.Height());
   // The screen is looked up as square cells of side Columns, Columns to a row; the row is
   // found with the column count too. Deliberate: it decides which block the zorvel eats.
   const long column = Div(Round(centre_x), Columns);
@@ -17,8 +17,9 @@ void Form1::EatBlockUnderCreature() {
   CellRow = ToInteger(row);
   CellIndex = static_cast<Integer>(std::clamp(index, kIntegerMin, kIntegerMax));
 
-  // Mended: on some screens the lookup names a block that was never laid (800 × 600 reaches
-  // 606, the last block is 475). Such a cell holds nothing to eat and the game goes on.
+  // A cell whose index names no laid block holds nothing to eat, and the game goes on: on
+  // some screens the lookup reaches past the last block (800 × 600 reaches 606, the last
+  // block is 475), and reading a block that does not exist would crash the game.
   if (index != CellIndex || !Image2.Exists(CellIndex)) return;
   platform::Image& block = Image2(CellIndex);
   if (!block.Visible()) return;

@@ -1,5 +1,6 @@
 # Turns files into a C++ source holding their bytes, so the program opens no data file.
-# Run as: cmake -DOUTPUT=<file.cpp> -DNAMESPACE=<ns> -DINPUTS=<a|b|...> -P EmbedFiles.cmake
+# Run as: cmake -DOUTPUT=<file.cpp> -DNAMESPACE=<ns> -DHEADER=<path> -DINPUTS=<a|b|...> -P EmbedFiles.cmake
+# HEADER declares EmbeddedFile, kEmbeddedFiles and kEmbeddedFileCount in NAMESPACE.
 cmake_minimum_required(VERSION 3.25)
 
 string(REPLACE "|" ";" INPUTS "${INPUTS}")
@@ -20,23 +21,16 @@ foreach(input IN LISTS INPUTS)
 endforeach()
 
 file(WRITE "${OUTPUT}.tmp" "// Generated from the files it names; do not edit.
-#include <cstdint>
-#include <span>
-#include <string_view>
+#include \"${HEADER}\"
 
 namespace ${NAMESPACE} {
-
-struct EmbeddedFile {
-  std::string_view name;
-  std::span<const std::uint8_t> bytes;
-};
 
 namespace {
 ${body}}  // namespace
 
-extern const EmbeddedFile kEmbeddedFiles[] = {
+const EmbeddedFile kEmbeddedFiles[] = {
 ${table}};
-extern const std::size_t kEmbeddedFileCount = ${index};
+const std::size_t kEmbeddedFileCount = ${index};
 
 }  // namespace ${NAMESPACE}
 ")

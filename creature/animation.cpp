@@ -1,3 +1,4 @@
+#include "assets/sprite_set.h"
 #include "shell/form1.h"
 
 namespace glomper {
@@ -9,7 +10,7 @@ constexpr Integer kFrame1At = 20, kFrame2At = 40, kCycleEnd = 60;
 
 void Form1::AnimateCreature() {
   auto show_only = [this](int frame) {
-    for (int k = 0; k < 3; ++k) Image1(k).SetVisible(k == frame);
+    for (int k = 0; k < assets::kCreatureFrames; ++k) Image1(k).SetVisible(k == frame);
   };
   if (FrameTick == 0) show_only(0);
   if (FrameTick == kFrame1At) show_only(1);

@@ -26,8 +26,8 @@ void Form1::MoveCreature() {
   platform::Box& box = Picture1;
   const Single left = Pixels(box.Left());
   const Single top = Pixels(box.Top());
-  const Single centre_x = left + Div(Round(Pixels(box.Width())), 2);
-  const Single centre_y = top + Div(Round(Pixels(box.Height())), 2);
+  const Single centre_x = left + HalfSidePixels(box.Width());
+  const Single centre_y = top + HalfSidePixels(box.Height());
   Steer(centre_x, MouseX, SpeedX, MaxSpeed, MinSpeed);
   Steer(centre_y, MouseY, SpeedY, MaxSpeed, MinSpeed);
 

@@ -1,13 +1,20 @@
 #include "platform/picture.h"
 
 #include <algorithm>
-#include <cassert>
+#include <stdexcept>
+#include <string>
 
 namespace platform {
 
 Picture::Picture(int width, int height, std::vector<std::uint32_t> pixels)
     : width_(width), height_(height), pixels_(std::move(pixels)) {
-  assert(static_cast<long>(width_) * height_ == static_cast<long>(pixels_.size()));
+  // Checked in every build: a wrong count would read or write past the pixels.
+  if (width_ < 0 || height_ < 0 ||
+      static_cast<long>(width_) * height_ != static_cast<long>(pixels_.size())) {
+    throw std::invalid_argument("a " + std::to_string(width_) + " x " + std::to_string(height_) +
+                                " picture cannot hold " + std::to_string(pixels_.size()) +
+                                " pixels");
+  }
   has_transparency_ =
       std::any_of(pixels_.begin(), pixels_.end(), [](std::uint32_t p) { return !Opaque(p); });
 }

@@ -103,7 +103,6 @@ Image& ImageGroup::Load(int index) {
 
 Box& Scene::AddBox() {
   Box& box = boxes_.emplace_back(Box::Key{}, *this, NextZ());
-  boxes_by_z_.push_back(&box);
   Queue(box);
   return box;
 }
@@ -151,6 +150,16 @@ void Scene::Place(Sprite& sprite, const PixelRect& screen) {
   }
   sprite.placed_ = placed;
   sprite.drawn_ = visible ? placed.Intersect(limit) : PixelRect{};
+}
+
+void Scene::PlaceAndDamage(Sprite& sprite, const PixelRect& screen) {
+  const PixelRect was_placed = sprite.placed_, was_drawn = sprite.drawn_;
+  Place(sprite, screen);
+  // A twip more or less that moves no pixel edge repaints nothing.
+  if (sprite.repaint_ || sprite.placed_ != was_placed || sprite.drawn_ != was_drawn) {
+    AddDamage(was_drawn);
+    AddDamage(sprite.drawn_);
+  }
 }
 
 void Scene::Reindex(Image& image) {
@@ -218,25 +227,19 @@ const std::vector<PixelRect>& Scene::Compose(const Canvas& canvas) {
   } else {
     for (Sprite* sprite : queue_) {
       sprite->queued_ = false;
-      const PixelRect was_placed = sprite->placed_, was_drawn = sprite->drawn_;
-      Place(*sprite, screen);
-      // A twip more or less that moves no pixel edge repaints nothing.
-      if (sprite->repaint_ || sprite->placed_ != was_placed || sprite->drawn_ != was_drawn) {
-        AddDamage(was_drawn);
-        AddDamage(sprite->drawn_);
-      }
+      PlaceAndDamage(*sprite, screen);
       sprite->repaint_ = false;
       if (sprite->is_box_) {
-        // Children move and hide with their box; the box's own damage covers them.
-        for (Image* child : static_cast<Box*>(sprite)->children_) Place(*child, screen);
+        // Children move and hide with their box. A child's own change may wait further down
+        // the queue; placed here, its entry would find nothing new, so its damage is taken
+        // now, whichever of the two was queued first.
+        for (Image* child : static_cast<Box*>(sprite)->children_) PlaceAndDamage(*child, screen);
       } else {
         Reindex(static_cast<Image&>(*sprite));
       }
     }
     queue_.clear();
   }
-  std::stable_sort(boxes_by_z_.begin(), boxes_by_z_.end(),
-                   [](const Box* a, const Box* b) { return a->z_ < b->z_; });
   for (const PixelRect& rect : damage_) Paint(canvas, rect);
   return damage_;
 }
@@ -259,11 +262,12 @@ void Scene::Paint(const Canvas& canvas, const PixelRect& rect) {
             [](const Image* a, const Image* b) { return a->z_ < b->z_; });
   for (const Image* image : scratch_) Draw(canvas, *image, image->drawn_.Intersect(rect));
 
-  for (const Box* box : boxes_by_z_) {
-    const PixelRect area = box->drawn_.Intersect(rect);
+  // A box's order is fixed when it is made: later boxes draw above earlier ones.
+  for (const Box& box : boxes_) {
+    const PixelRect area = box.drawn_.Intersect(rect);
     if (area.Empty()) continue;
-    Fill(canvas, area, box->fill_.Pixel());
-    scratch_.assign(box->children_.begin(), box->children_.end());
+    Fill(canvas, area, box.fill_.Pixel());
+    scratch_.assign(box.children_.begin(), box.children_.end());
     std::sort(scratch_.begin(), scratch_.end(),
               [](const Image* a, const Image* b) { return a->z_ < b->z_; });
     for (const Image* child : scratch_) Draw(canvas, *child, child->drawn_.Intersect(area));

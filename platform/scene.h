@@ -147,6 +147,8 @@ class Scene {
   void Queue(Sprite& sprite);
   std::uint32_t NextZ() { return ++z_counter_; }
   void Place(Sprite& sprite, const PixelRect& screen);
+  // Places it and damages its old and new place if either changed or it looks different.
+  void PlaceAndDamage(Sprite& sprite, const PixelRect& screen);
   void Reindex(Image& image);
   void RebuildIndex(int width, int height);
   void AddDamage(PixelRect rect);
@@ -154,9 +156,8 @@ class Scene {
   static void Fill(const Canvas& canvas, const PixelRect& rect, std::uint32_t pixel);
   static void Draw(const Canvas& canvas, const Image& image, const PixelRect& clip);
 
-  std::deque<Box> boxes_;
+  std::deque<Box> boxes_;  // in drawing order
   std::deque<Image> images_;
-  std::vector<Box*> boxes_by_z_;
   std::vector<Sprite*> queue_;
   std::vector<PixelRect> damage_;
   std::vector<std::vector<Image*>> cells_;
@@ -179,9 +180,9 @@ class ImageGroup {
     return index >= 0 && static_cast<std::size_t>(index) < members_.size() &&
            members_[static_cast<std::size_t>(index)] != nullptr;
   }
-  // Member 0, placed at design time.
+  // A member made at design time, at any free index: shown, with no picture until given one.
   Image& AddMember(int index);
-  // Run-time member: a hidden copy of member 0.
+  // A member made at run time: a hidden copy of member 0.
   Image& Load(int index);
   int Size() const { return static_cast<int>(members_.size()); }
 

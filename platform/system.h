@@ -64,7 +64,8 @@ class System {
   virtual ~System() = default;
 
   virtual std::unique_ptr<Window> CreateWindow(const WindowSpec& spec) = 0;
-  Timer& CreateTimer(int interval_ms, bool enabled, std::function<void()> on_tick) {
+  // The caller owns the timer; it stops ticking when the caller destroys it.
+  [[nodiscard]] Timer CreateTimer(int interval_ms, bool enabled, std::function<void()> on_tick) {
     return timers_.Add(interval_ms, enabled, std::move(on_tick));
   }
   // Modal: nothing ticks until the player dismisses it. CR LF in `text` breaks the line.

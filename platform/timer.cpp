@@ -1,11 +1,16 @@
 #include "platform/timer.h"
 
+#include <algorithm>
+
 namespace platform {
 
 Timer::Timer(TimerSchedule& schedule, int interval_ms, bool enabled, std::function<void()> on_tick)
     : schedule_(schedule), interval_(interval_ms * kNsPerMs), on_tick_(std::move(on_tick)) {
   SetEnabled(enabled);
+  schedule_.timers_.push_back(this);
 }
+
+Timer::~Timer() { std::erase(schedule_.timers_, this); }
 
 void Timer::SetEnabled(bool enabled) {
   if (enabled && !enabled_) {
@@ -15,23 +20,20 @@ void Timer::SetEnabled(bool enabled) {
   enabled_ = enabled;
 }
 
-Timer& TimerSchedule::Add(int interval_ms, bool enabled, std::function<void()> on_tick) {
-  return timers_.emplace_back(*this, interval_ms, enabled, std::move(on_tick));
-}
-
 Nanoseconds TimerSchedule::NextDue() const {
   Nanoseconds due = kNever;
-  for (const Timer& timer : timers_) {
-    if (!timer.running_ && timer.Due() < due) due = timer.Due();
+  for (const Timer* timer : timers_) {
+    if (!timer->running_ && timer->Due() < due) due = timer->Due();
   }
   return due;
 }
 
 bool TimerSchedule::FireOneDue(Nanoseconds now) {
   Timer* next = nullptr;
-  for (Timer& timer : timers_) {
-    if (!timer.running_ && timer.Due() <= now && (next == nullptr || timer.Due() < next->Due())) {
-      next = &timer;
+  for (Timer* timer : timers_) {
+    if (!timer->running_ && timer->Due() <= now &&
+        (next == nullptr || timer->Due() < next->Due())) {
+      next = timer;
     }
   }
   if (next == nullptr) return false;
@@ -41,6 +43,7 @@ bool TimerSchedule::FireOneDue(Nanoseconds now) {
   }
   ++next->ticks_;
   next->running_ = true;
+  // The handler may end the program by throwing; the timer is free to fire again afterwards.
   struct Release {
     Timer& timer;
     ~Release() { timer.running_ = false; }

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <limits>
+#include <vector>
 
 namespace platform {
 
@@ -21,15 +21,19 @@ class Clock {
 class TimerSchedule;
 
 // A periodic callback on the window's thread. Its n-th tick is due at start + n × interval,
-// so lateness of one tick never shifts the next.
+// so lateness of one tick never shifts the next. The timer belongs to whoever holds it (the
+// window whose handler it calls): destroying it takes it off the schedule, so no tick can
+// reach a handler whose owner is gone.
 class Timer {
  public:
   Timer(TimerSchedule& schedule, int interval_ms, bool enabled, std::function<void()> on_tick);
+  ~Timer();
   Timer(const Timer&) = delete;
   Timer& operator=(const Timer&) = delete;
 
   bool Enabled() const { return enabled_; }
-  // Enabling (re)starts the schedule from now.
+  // Enabling a disabled timer starts its schedule from now; enabling an enabled one changes
+  // nothing.
   void SetEnabled(bool enabled);
   int Interval() const { return static_cast<int>(interval_ / kNsPerMs); }
   Nanoseconds Due() const { return enabled_ ? start_ + (ticks_ + 1) * interval_ : kNever; }
@@ -40,7 +44,7 @@ class Timer {
   TimerSchedule& schedule_;
   Nanoseconds interval_;
   Nanoseconds start_ = 0;
-  Nanoseconds ticks_ = 0;
+  std::int64_t ticks_ = 0;  // fired since start_
   bool enabled_ = false;
   bool running_ = false;
   std::function<void()> on_tick_;
@@ -53,8 +57,13 @@ class TimerSchedule {
   static constexpr int kStallIntervals = 10;
 
   explicit TimerSchedule(const Clock& clock) : clock_(clock) {}
+  TimerSchedule(const TimerSchedule&) = delete;
+  TimerSchedule& operator=(const TimerSchedule&) = delete;
 
-  Timer& Add(int interval_ms, bool enabled, std::function<void()> on_tick);
+  // A timer on this schedule, owned by the caller: it ticks until it is destroyed.
+  [[nodiscard]] Timer Add(int interval_ms, bool enabled, std::function<void()> on_tick) {
+    return Timer(*this, interval_ms, enabled, std::move(on_tick));
+  }
   // Earliest due time of any enabled timer, or kNever.
   Nanoseconds NextDue() const;
   // Fires the earliest timer due at or before `now`, if any; returns whether one fired.
@@ -63,8 +72,10 @@ class TimerSchedule {
   const Clock& GetClock() const { return clock_; }
 
  private:
+  friend class Timer;
+
   const Clock& clock_;
-  std::deque<Timer> timers_;
+  std::vector<Timer*> timers_;  // in the order they were made
 };
 
 }  // namespace platform

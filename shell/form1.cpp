@@ -27,8 +27,8 @@ constexpr double kCellWidth = 735, kCellHeight = 855;
 }  // namespace
 
 Form1::Form1(platform::System& system)
-    : system_(system),
-      window_(system.CreateWindow({kDesignWidthPx, kDesignHeightPx, assets::IconBmp()})),
+    : Form1Window(system,
+                  system.CreateWindow({kDesignWidthPx, kDesignHeightPx, assets::IconBmp()})),
       Picture2(window_->GetScene().AddBox()),
       Picture1(window_->GetScene().AddBox()),
       Image1(window_->GetScene(), &Picture1),
@@ -49,7 +49,7 @@ Form1::Form1(platform::System& system)
     image.SetVisible(false);
   }
 
-  for (int k = 0; k < 4; ++k) {
+  for (int k = 0; k < kDigitCells; ++k) {
     platform::Image& cell = Image3.AddMember(k);
     cell.Move(kCellLefts[k], 0);
     cell.Resize(kCellWidth, kCellHeight);
@@ -96,7 +96,7 @@ void Form1::Form_Resize() {
 }
 
 void Form1::Timer2_Timer() {
-  if (window_->State() != platform::kStateMaximised && ++PollsWaited < kMaxPollsWaited) return;
+  if (window_->State() != platform::kStateMaximised && ++polls_waited_ < kMaxPollsWaited) return;
   BuildBoard();
   Timer2.SetEnabled(false);
   Timer1.SetEnabled(true);

@@ -9,9 +9,21 @@
 
 namespace glomper {
 
-// The game window. It owns the game's whole state and every sprite; the game's procedures
-// run as its methods, each in the folder of the part of the game it belongs to.
-class Form1 {
+namespace detail {
+// The window the sprites live in. A base of Form1 so that it exists before Form1's sprites
+// and timers are made and is destroyed only after they are gone.
+struct Form1Window {
+  Form1Window(platform::System& system, std::unique_ptr<platform::Window> window)
+      : system_(system), window_(std::move(window)) {}
+
+  platform::System& system_;
+  std::unique_ptr<platform::Window> window_;
+};
+}  // namespace detail
+
+// The game window. It owns the game's whole state, every sprite and both timers; the game's
+// procedures run as its methods, each in the folder of the part of the game it belongs to.
+class Form1 : private detail::Form1Window {
  public:
   // Creates the window with its sprites and timers, hidden, then runs Form_Load.
   explicit Form1(platform::System& system);
@@ -46,20 +58,15 @@ class Form1 {
   void ShowBlocksLeft();         // hud/blocks_left.cpp: may end the game
   void AlignBlocksLeft();        // hud/blocks_left.cpp: the digit cells against the right edge
 
- private:
-  platform::System& system_;
-  std::unique_ptr<platform::Window> window_;
-  std::unique_ptr<Form2> form2_;
-
- public:
   // ---- Sprites (the scene is the window's; boxes are drawn above every image) ----
-  platform::Box& Picture2;      // the health bar
-  platform::Box& Picture1;      // the creature box
-  platform::ImageGroup Image1;  // creature frames 0..2, inside Picture1
-  platform::ImageGroup Image2;  // blocks; member 0 is the prototype
-  platform::ImageGroup Image3;  // digit cells 0..3, thousands to units
-  platform::Timer& Timer1;      // game clock
-  platform::Timer& Timer2;      // start-up poll
+  static constexpr int kDigitCells = 4;  // Image3: thousands, hundreds, tens, units
+  platform::Box& Picture2;               // the health bar
+  platform::Box& Picture1;               // the creature box
+  platform::ImageGroup Image1;           // creature frames 0..2, inside Picture1
+  platform::ImageGroup Image2;           // blocks; member 0 is the prototype
+  platform::ImageGroup Image3;           // digit cells 0..3, thousands to units
+  platform::Timer Timer1;                // game clock
+  platform::Timer Timer2;                // start-up poll
 
   // ---- Game state ----
   Single MouseX = 0, MouseY = 0;  // pointer target, pixels
@@ -70,8 +77,10 @@ class Form1 {
   Integer CellColumn = 0, CellRow = 0, CellIndex = 0;
   Integer FrameTick = 0;  // belongs to the tick handler; kept between ticks
 
+ private:
+  std::unique_ptr<Form2> form2_;
   // Polls of the start-up timer that found the window not yet covering the screen.
-  int PollsWaited = 0;
+  int polls_waited_ = 0;
 };
 
 }  // namespace glomper

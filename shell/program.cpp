@@ -1,5 +1,6 @@
 // The executable: the game on the real window system.
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "assets/sprite_set.h"
@@ -18,5 +19,9 @@ int main() {
     system->Run();
   } catch (const platform::ProgramEnd& end) {
     return end.status;
+  } catch (const std::exception& fault) {
+    // A broken guard (a count out of range, a malformed picture): one line, not a core dump.
+    std::fprintf(stderr, "glomper: internal error: %s\n", fault.what());
+    return 1;
   }
 }

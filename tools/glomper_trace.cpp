@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "assets/sprite_set.h"
 #include "platform/headless/headless_system.h"
 #include "shell/form1.h"
 #include "shell/game_main.h"
@@ -58,17 +59,18 @@ std::optional<Move> ParseLine(const std::string& line, long number) {
 }
 
 int VisibleFrame(const glomper::Form1& form) {
-  for (int k = 0; k < 3; ++k) {
+  for (int k = 0; k < glomper::assets::kCreatureFrames; ++k) {
     if (form.Image1(k).Visible()) return k;
   }
   return -1;
 }
 
-std::string Event(const platform::HeadlessSystem& system) {
-  if (!system.Ended() || system.Messages().empty()) return "";
-  const std::string& title = system.Messages().back().title;
-  if (title == "MISSION FAILED") return "defeat";
-  if (title == "ZORVELS WIN!") return "victory";
+// How the game ended, told by its state rather than by the words of its messages: the bar
+// is hidden only by defeat, and the count reaches zero only by victory.
+std::string Event(const platform::HeadlessSystem& system, const glomper::Form1& form) {
+  if (!system.Ended()) return "";
+  if (!form.Picture2.Visible()) return "defeat";
+  if (form.BlocksEaten > 0 && form.BlocksLeft == 0) return "victory";
   return "";
 }
 
@@ -108,7 +110,7 @@ int main(int argc, char** argv) {
 
   platform::HeadlessSystem system(width, height);
   std::unique_ptr<glomper::Form1> form;
-  system.Dispatch([&] { form = glomper::Main(system); });
+  system.RunAsEvent([&] { form = glomper::Main(system); });
   while (!system.Ended() && !form->Timer1.Enabled()) system.Step();
 
   const glomper::Form1& f = *form;
@@ -127,7 +129,7 @@ int main(int argc, char** argv) {
     std::printf("%ld,%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%d,%d,%d,%d,%d,%.9g,%d,%s\n", tick, f.MouseX,
                 f.MouseY, glomper::Pixels(f.Picture1.Left()), glomper::Pixels(f.Picture1.Top()),
                 f.SpeedX, f.SpeedY, f.CellColumn, f.CellRow, f.CellIndex, f.BlocksEaten,
-                f.BlocksLeft, f.Picture2.Width(), VisibleFrame(f), Event(system).c_str());
+                f.BlocksLeft, f.Picture2.Width(), VisibleFrame(f), Event(system, f).c_str());
     if (system.Ended()) break;
   }
   return 0;

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "platform/sdl/gif_decoder.h"
+#include "platform/gif_decoder.h"
 
 namespace platform {
 
@@ -65,7 +65,7 @@ void HeadlessSystem::MessageBox(std::string_view text, MessageIcon icon, std::st
 
 PictureRef HeadlessSystem::LoadPicture(std::span<const std::uint8_t> gif) { return DecodeGif(gif); }
 
-bool HeadlessSystem::Dispatch(const std::function<void()>& call) {
+bool HeadlessSystem::RunAsEvent(const std::function<void()>& call) {
   if (ended_) return false;
   try {
     call();
@@ -81,7 +81,7 @@ bool HeadlessSystem::Step() {
   const Nanoseconds due = timers_.NextDue();
   if (ended_ || due == kNever) return false;
   if (due > clock_.Now()) clock_.Set(due);
-  return Dispatch([this] { timers_.FireOneDue(clock_.Now()); });
+  return RunAsEvent([this] { timers_.FireOneDue(clock_.Now()); });
 }
 
 bool HeadlessSystem::Advance(Nanoseconds duration) {
@@ -92,7 +92,7 @@ bool HeadlessSystem::Advance(Nanoseconds duration) {
 }
 
 void HeadlessSystem::MovePointer(float x, float y, int button, int shift) {
-  Dispatch([&] {
+  RunAsEvent([&] {
     if (window_ != nullptr && window_->Shown() && window_->on_mouse_move) {
       window_->on_mouse_move(button, shift, x, y);
     }
@@ -100,7 +100,7 @@ void HeadlessSystem::MovePointer(float x, float y, int button, int shift) {
 }
 
 void HeadlessSystem::PressKey(int key_code, int shift) {
-  Dispatch([&] {
+  RunAsEvent([&] {
     if (window_ != nullptr && window_->Shown() && window_->on_key_down) {
       window_->on_key_down(key_code, shift);
     }

@@ -89,7 +89,7 @@ class HeadlessSystem : public System {
   void MovePointer(float x, float y, int button = 0, int shift = 0);
   void PressKey(int key_code, int shift = 0);
   // Runs any call into the game the way the event loop would, catching the program's end.
-  bool Dispatch(const std::function<void()>& call);
+  bool RunAsEvent(const std::function<void()>& call);
 
   bool Ended() const { return ended_; }
   int ExitStatus() const { return exit_status_; }

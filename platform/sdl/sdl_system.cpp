@@ -13,7 +13,7 @@
 
 #include <unistd.h>
 
-#include "platform/sdl/gif_decoder.h"
+#include "platform/gif_decoder.h"
 #include "platform/sdl/key_codes.h"
 #include "platform/sdl/wayland_window.h"
 #include "platform/sdl/x11_desktop.h"

@@ -4,7 +4,7 @@
 
 #include "assets/sprite_set.h"
 #include "platform/geometry.h"
-#include "platform/sdl/gif_decoder.h"
+#include "platform/gif_decoder.h"
 
 namespace e2e {
 

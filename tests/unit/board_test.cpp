@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "assets/sprite_set.h"
-#include "platform/sdl/gif_decoder.h"
-#include "tests/unit/headless_game.h"
+#include "platform/gif_decoder.h"
+#include "tests/support/headless_game.h"
 
 namespace glomper {
 namespace {
@@ -120,16 +120,52 @@ TEST(BoardSizeTest, TheLargestScreensThatFitArePlayed) {
 
 // ---- Eating ----
 
+// Puts the creature box at a place (pixels) and runs the lookup as the tick would after moving.
+void EatWithBoxAt(HeadlessGame& game, double left_px, double top_px) {
+  game.form->Picture1.Move(left_px * kTw, top_px * kTw);
+  game.system.RunAsEvent([&] { game.form->EatBlockUnderCreature(); });
+}
+
 class EatingTest : public ::testing::Test {
  protected:
   void SetUp() { game_.StartPlay(); }
-  // Puts the creature box at a place (pixels) and runs the lookup as the tick would after moving.
-  void EatAt(double left_px, double top_px) {
-    game_.form->Picture1.Move(left_px * kTw, top_px * kTw);
-    game_.system.Dispatch([&] { game_.form->EatBlockUnderCreature(); });
-  }
+  void EatAt(double left_px, double top_px) { EatWithBoxAt(game_, left_px, top_px); }
   HeadlessGame game_{1024, 768};
 };
+
+struct LookupCase {
+  int width, height;
+  double left_px, top_px;  // the creature box; its centre is 20 pixels further each way
+  int column, row, index;
+};
+
+void PrintTo(const LookupCase& c, std::ostream* os) {
+  *os << c.width << "x" << c.height << " at " << c.left_px << "," << c.top_px;
+}
+
+class LookupTest : public ::testing::TestWithParam<LookupCase> {};
+
+TEST_P(LookupTest, TheCentreIsRoundedAndDividedByTheColumnCountBothWays) {
+  const LookupCase& c = GetParam();
+  HeadlessGame game(c.width, c.height);
+  game.StartPlay();
+  EatWithBoxAt(game, c.left_px, c.top_px);
+  const Form1& f = *game.form;
+  EXPECT_EQ(f.CellColumn, c.column);
+  EXPECT_EQ(f.CellRow, c.row);
+  EXPECT_EQ(f.CellIndex, c.index);
+  EXPECT_FALSE(f.Image2(c.index).Visible());
+  EXPECT_EQ(f.BlocksEaten, 1);
+}
+
+// 24.5 rounds to the even 24; 49.7 rounds up; the row is found with the column count, which
+// differs from the row count on every screen here.
+INSTANTIATE_TEST_SUITE_P(Centres, LookupTest,
+                         ::testing::Values(LookupCase{1024, 768, 500, 300, 16, 10, 336},
+                                           LookupCase{1024, 768, 980, 300, 31, 10, 351},
+                                           LookupCase{800, 600, 4.5, 300, 0, 12, 300},
+                                           LookupCase{800, 600, 29.7, 300, 2, 12, 302},
+                                           LookupCase{1280, 1024, 500, 300, 13, 8, 333}));
 
 TEST_F(EatingTest, TheBlockAtTheLookedUpIndexIsEatenNotTheOneDrawnUnderTheCentre) {
   EatAt(500, 300);  // centre (520, 320)

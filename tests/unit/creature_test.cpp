@@ -1,7 +1,7 @@
 // Steering with inertia, the edges of the screen, and the three-frame animation.
 #include <gtest/gtest.h>
 
-#include "tests/unit/headless_game.h"
+#include "tests/support/headless_game.h"
 
 namespace glomper {
 namespace {

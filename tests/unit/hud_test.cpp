@@ -4,8 +4,8 @@
 #include <map>
 
 #include "assets/sprite_set.h"
-#include "platform/sdl/gif_decoder.h"
-#include "tests/unit/headless_game.h"
+#include "platform/gif_decoder.h"
+#include "tests/support/headless_game.h"
 
 namespace glomper {
 namespace {
@@ -49,9 +49,11 @@ TEST_F(HealthBarTest, AtTick7801TheBarIsGoneAndTheMissionFailsWithNothingAfter) 
   const Form1& f = *game_.form;
   bool clock_stopped_while_shown = false;
   std::uint32_t corner_while_shown = 0;
+  int frame_tick_while_shown = -1;
   game_.system.on_message = [&](const platform::RecordedMessage&) {
     clock_stopped_while_shown = !f.Timer1.Enabled();
     corner_while_shown = game_.Pixel(0, 0);
+    frame_tick_while_shown = f.FrameTick;
   };
   EXPECT_EQ(game_.TicksUntilEnd(8000), 7801);
   EXPECT_EQ(game_.system.Now(), (1 + 78010) * platform::kNsPerMs) << "78.01 s after play began";
@@ -64,6 +66,7 @@ TEST_F(HealthBarTest, AtTick7801TheBarIsGoneAndTheMissionFailsWithNothingAfter) 
   EXPECT_EQ(f.Picture2.Width(), 14);
   EXPECT_TRUE(clock_stopped_while_shown);
   EXPECT_NE(corner_while_shown, 0xFF0000u) << "the bar is gone before the box shows";
+  EXPECT_EQ(frame_tick_while_shown, 7801 % 61) << "the animation ran first in the losing tick";
   EXPECT_EQ(game_.system.ExitStatus(), 0);
   EXPECT_FALSE(game_.Tick());
 }
@@ -73,7 +76,7 @@ TEST_F(HealthBarTest, DefeatInATickExcludesVictoryInIt) {
   for (int tick = 0; tick < 7800; ++tick) game_.Tick();
   // The next tick would eat the block under the zorvel, the last one counted.
   const double left = f.Picture1.Left(), top = f.Picture1.Top();
-  game_.system.Dispatch([&] {
+  game_.system.RunAsEvent([&] {
     f.BlocksEaten = static_cast<Integer>(f.BlockCount - 1);
     f.Image2(f.CellIndex).SetVisible(true);
   });
@@ -103,7 +106,7 @@ class BlocksLeftTest : public ::testing::Test {
     return text;
   }
   void ShowCount(int left) {
-    game_.system.Dispatch([&] {
+    game_.system.RunAsEvent([&] {
       game_.form->BlocksLeft = static_cast<Integer>(left);
       game_.form->ShowBlocksLeft();
     });
@@ -160,7 +163,7 @@ TEST_P(ScreenResizeTest, TheBoardStaysAndTheDigitsFollowTheRightEdge) {
   Form1& f = *game_.form;
   const int blocks = f.Image2.Size();
   const Integer count = f.BlockCount;
-  game_.system.Dispatch([&] { game_.Window().SetSize(w, h, true); });
+  game_.system.RunAsEvent([&] { game_.Window().SetSize(w, h, true); });
   ASSERT_TRUE(game_.Tick());
   EXPECT_EQ(f.Image2.Size(), blocks) << "the board was laid again";
   EXPECT_EQ(f.BlockCount, count);
@@ -201,9 +204,10 @@ TEST_F(BlocksLeftTest, ZeroLeftShowsZerosThenVictoryWithTheClockStopped) {
 
 TEST_F(BlocksLeftTest, EatingTheLastCountedBlockWins) {
   Form1& f = *game_.form;
-  game_.system.Dispatch([&] { f.BlocksEaten = static_cast<Integer>(f.BlockCount - 1); });
+  game_.system.RunAsEvent([&] { f.BlocksEaten = static_cast<Integer>(f.BlockCount - 1); });
   EXPECT_FALSE(game_.Tick()) << "the first tick eats the block under the zorvel";
   EXPECT_EQ(f.BlocksLeft, 0);
+  EXPECT_EQ(f.FrameTick, 1) << "the animation ran before the winning move";
   EXPECT_EQ(game_.system.Messages().back().title, "ZORVELS WIN!");
 }
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "assets/sprite_set.h"
-#include "platform/sdl/gif_decoder.h"
+#include "platform/gif_decoder.h"
 
 namespace glomper::assets {
 namespace {

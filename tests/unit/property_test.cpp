@@ -9,8 +9,8 @@
 #include <random>
 #include <string>
 
-#include "tests/unit/headless_game.h"
-#include "tests/unit/player.h"
+#include "tests/support/headless_game.h"
+#include "tests/support/player.h"
 
 namespace glomper {
 namespace {
@@ -41,7 +41,7 @@ class RandomPointer {
         if (++ticks_ % every_ != 0) return std::nullopt;
         return Anywhere();
       case Mode::kSweep: {
-        const float t = std::min(1.0f, static_cast<float>(++ticks_) / every_);
+        const float t = std::min(1.0f, static_cast<float>(++ticks_) / static_cast<float>(every_));
         return std::pair{from_.first + (to_.first - from_.first) * t,
                          from_.second + (to_.second - from_.second) * t};
       }
@@ -49,7 +49,8 @@ class RandomPointer {
         return std::nullopt;
       case Mode::kCorner: {
         const int corner = Pick(0, 3);
-        return std::pair{corner % 2 ? w_ - 1.0f : 0.0f, corner / 2 ? h_ - 1.0f : 0.0f};
+        return std::pair{corner % 2 ? static_cast<float>(w_ - 1) : 0.0f,
+                         corner / 2 ? static_cast<float>(h_ - 1) : 0.0f};
       }
       case Mode::kMethodical: {
         float x, y;

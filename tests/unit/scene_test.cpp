@@ -3,10 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "assets/sprite_set.h"
-#include "platform/sdl/gif_decoder.h"
+#include "platform/gif_decoder.h"
 
 namespace platform {
 namespace {
@@ -110,6 +111,12 @@ TEST_F(SceneTest, StretchingScalesTheTileToFillItsWholeBlock) {
   }
   EXPECT_EQ(At(33, 0), kBlack);
   EXPECT_EQ(At(0, 33), kBlack);
+}
+
+TEST_F(SceneTest, APictureWhosePixelsDoNotMatchItsSizeIsRefusedInEveryBuild) {
+  EXPECT_THROW(Picture(2, 2, std::vector<std::uint32_t>(3)), std::invalid_argument);
+  EXPECT_THROW(Picture(-1, -4, std::vector<std::uint32_t>(4)), std::invalid_argument);
+  EXPECT_EQ(Picture(2, 3, std::vector<std::uint32_t>(6)).Height(), 3);
 }
 
 TEST_F(SceneTest, WithoutStretchingAnImageTakesItsPicturesSize) {
@@ -225,7 +232,116 @@ TEST_F(SceneTest, ManyStaticSpritesAreNotRepaintedWhenOneSmallOneChanges) {
   blocks[40]->SetVisible(false);
   const auto rects = Compose();
   EXPECT_EQ(Area(rects), 33 * 33);
-  EXPECT_EQ(At(blocks[40]->Left() / kPx + 1, blocks[40]->Top() / kPx + 1), kBlack);
+  EXPECT_EQ(At(PixelEdge(blocks[40]->Left()) + 1, PixelEdge(blocks[40]->Top()) + 1), kBlack);
+}
+
+TEST_F(SceneTest, AChildsChangeQueuedAfterAChangeOfItsBoxIsPainted) {
+  Box& box = scene_.AddBox();
+  box.Resize(40 * kPx, 40 * kPx);
+  Image& child = scene_.AddImage(&box);
+  child.SetPicture(Solid(10, 10, 0xFFFF0000u));
+  child.SetVisible(false);
+  Compose();
+  box.Move(1, 0);  // one twip: no pixel edge moves
+  child.SetVisible(true);
+  Compose();
+  EXPECT_EQ(At(5, 5), 0xFFFF0000u);
+}
+
+// Twin scenes take the same random edits; one composes only what changed, as the game does,
+// the other repaints everything every frame. Both must show the same pixels after each frame.
+TEST_F(SceneTest, RepaintingOnlyWhatChangedShowsWhatARepaintOfEverythingShows) {
+  constexpr int kScenes = 1000, kFrames = 8, kWidth = 64, kHeight = 48;
+  std::vector<std::uint32_t> see_through(12 * 9, 0xFF30A0F0u);
+  for (std::size_t i = 0; i < see_through.size(); i += 3) see_through[i] = 0;
+  const PictureRef pictures[] = {Solid(7, 5, 0xFFFF0000u), Solid(20, 16, 0xFF00FF00u),
+                                 std::make_shared<const Picture>(12, 9, see_through)};
+  struct Twin {
+    Scene scene;
+    std::vector<Sprite*> sprites;  // boxes, their children, then loose images
+    std::vector<Box*> boxes;       // by the same index, or null
+    std::vector<Image*> images;
+    void Add(Box* box, Image* image) {
+      sprites.push_back(box ? static_cast<Sprite*>(box) : image);
+      boxes.push_back(box);
+      images.push_back(image);
+    }
+    std::vector<std::uint32_t> pixels = std::vector<std::uint32_t>(kWidth * kHeight, 0xDEADBEEF);
+    std::vector<PixelRect> Compose() {
+      return scene.Compose({pixels.data(), kWidth, kHeight, kWidth});
+    }
+  };
+  for (int seed = 0; seed < kScenes; ++seed) {
+    std::mt19937 rng(static_cast<std::uint32_t>(seed));
+    auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    Twin twins[2];  // [0] composes incrementally, [1] repaints everything
+    for (Twin& twin : twins) {
+      for (int b = 0; b < 2; ++b) {
+        Box& box = twin.scene.AddBox();
+        box.Resize(30 * kPx, 20 * kPx);
+        box.Move((5 + 25 * b) * kPx, (5 + 15 * b) * kPx);
+        twin.Add(&box, nullptr);
+        for (int c = 0; c < 2; ++c) {
+          Image& child = twin.scene.AddImage(&box);
+          child.SetPicture(pictures[c]);
+          child.Move(c * 4 * kPx, c * 3 * kPx);
+          twin.Add(nullptr, &child);
+        }
+      }
+      for (int k = 0; k < 4; ++k) {
+        Image& image = twin.scene.AddImage();
+        image.SetPicture(pictures[k % 3]);
+        image.Move(k * 14 * kPx, k * 9 * kPx);
+        twin.Add(nullptr, &image);
+      }
+    }
+    for (int frame = 0; frame < kFrames; ++frame) {
+      for (int edits = pick(1, 5); edits > 0; --edits) {
+        const auto which = static_cast<std::size_t>(pick(0, 9));
+        const int what = pick(0, 6);
+        // Sub-pixel steps as well as jumps, some of them past the edges.
+        const int dx = pick(0, 1) ? pick(-20, 20) : pick(-40, 80) * 15;
+        const int dy = pick(0, 1) ? pick(-20, 20) : pick(-30, 60) * 15;
+        const int value = pick(0, 255);
+        for (Twin& twin : twins) {
+          Sprite& sprite = *twin.sprites[which];
+          Image* image = twin.images[which];
+          Box* box = twin.boxes[which];
+          switch (what) {
+            case 0:
+              sprite.Move(sprite.Left() + dx, sprite.Top() + dy);
+              break;
+            case 1:
+              sprite.Move(dx, dy);
+              break;
+            case 2:
+              sprite.Resize(std::abs(dx), std::abs(dy));
+              break;
+            case 3:
+              sprite.SetVisible(!sprite.Visible());
+              break;
+            case 4:
+              if (box) box->SetFillColor({static_cast<std::uint8_t>(value), 40, 90});
+              if (image) image->SetPicture(pictures[value % 3]);
+              break;
+            case 5:
+              if (image) image->SetStretch(!image->Stretch());
+              break;
+            default:
+              if (image) image->ZOrderToFront();
+          }
+        }
+      }
+      twins[0].Compose();
+      twins[1].scene.InvalidateAll();
+      twins[1].Compose();
+      for (std::size_t i = 0; i < twins[0].pixels.size(); ++i) {
+        ASSERT_EQ(twins[0].pixels[i], twins[1].pixels[i])
+            << "seed " << seed << ", frame " << frame << ", pixel (" << i % kWidth << ", "
+            << i / kWidth << ")";
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // Start-up, the window and its sprites, keys and the pointer.
 #include <gtest/gtest.h>
 
-#include "tests/unit/headless_game.h"
+#include <stdexcept>
+#include <string>
+
+#include "tests/support/headless_game.h"
 
 namespace glomper {
 namespace {
@@ -16,7 +19,7 @@ TEST(ShellTest, TheInstructionsComeBeforeAnyWindow) {
     window_existed = system.GameWindow() != nullptr;
   };
   std::unique_ptr<Form1> form;
-  system.Dispatch([&] { form = Main(system); });
+  system.RunAsEvent([&] { form = Main(system); });
   ASSERT_EQ(system.Messages().size(), 1u);
   const platform::RecordedMessage& m = system.Messages()[0];
   EXPECT_EQ(m.title, "HOW TO PLAY");
@@ -71,6 +74,8 @@ TEST(ShellTest, NothingTicksWhileTheWindowDoesNotCoverTheScreen) {
   HeadlessGame game(1024, 768, /*window_manager_maximises=*/false);
   game.system.AdvanceMs(1500);
   EXPECT_FALSE(game.form->Timer1.Enabled());
+  EXPECT_EQ(game.form->GetWindow().Width(), 525 * 15) << "the window's size before it is shown";
+  EXPECT_EQ(game.form->GetWindow().Height(), 336 * 15);
   EXPECT_EQ(game.form->FrameTick, 0);
   EXPECT_EQ(game.form->Image2.Size(), 1) << "no board yet";
   game.Window().SetSize(1024, 768, true);
@@ -86,6 +91,30 @@ TEST(ShellTest, AWindowManagerThatNeverMaximisesDelaysTheGameByAboutTwoSeconds) 
   game.system.AdvanceMs(1);
   EXPECT_TRUE(game.form->Timer1.Enabled());
   EXPECT_EQ(game.form->GetWindow().Width(), 800 * 15) << "played on the window as it is";
+}
+
+TEST(ShellTest, AGameWindowThatIsDestroyedLeavesNoTimerToFire) {
+  for (const bool playing : {false, true}) {
+    HeadlessGame game(1024, 768, /*window_manager_maximises=*/playing);
+    if (playing) game.StartPlay();
+    ASSERT_TRUE(playing ? game.form->Timer1.Enabled() : game.form->Timer2.Enabled());
+    game.form.reset();
+    EXPECT_FALSE(game.system.Step()) << "playing: " << playing;
+    EXPECT_TRUE(game.system.AdvanceMs(100));
+  }
+}
+
+TEST(ShellTest, AnIntegerOutOfRangeStopsTheGameInEveryBuildNamingTheValue) {
+  EXPECT_EQ(ToInteger(32767), 32767);
+  EXPECT_EQ(ToInteger(-32768), -32768);
+  for (const long wrong : {32768L, -32769L, 70000L}) {
+    try {
+      ToInteger(wrong);
+      ADD_FAILURE() << wrong << " was let through";
+    } catch (const std::range_error& fault) {
+      EXPECT_NE(std::string(fault.what()).find(std::to_string(wrong)), std::string::npos);
+    }
+  }
 }
 
 TEST(ShellTest, EscEndsTheProgramAtOnceWithoutAMessage) {
@@ -132,7 +161,10 @@ TEST(ShellTest, TheGlyphStoreIsCreatedOnFirstUseAndKept) {
   Form2& store = game.form->GetForm2();
   EXPECT_EQ(&store, &game.form->GetForm2());
   for (int d = 0; d < 10; ++d) {
-    EXPECT_EQ(store.Image1(d).Left(), 600 * d);
+    EXPECT_NE(store.Image1(d).GetPicture(), nullptr);
+    if (d > 0) {
+      EXPECT_NE(store.Image1(d).GetPicture(), store.Image1(d - 1).GetPicture());
+    }
     EXPECT_EQ(store.Image1(d).Width(), 540);
     EXPECT_EQ(store.Image1(d).Height(), 720);
   }

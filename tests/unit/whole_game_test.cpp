@@ -1,8 +1,8 @@
 // Whole games played through the real game window on the headless platform.
 #include <gtest/gtest.h>
 
-#include "tests/unit/headless_game.h"
-#include "tests/unit/player.h"
+#include "tests/support/headless_game.h"
+#include "tests/support/player.h"
 
 namespace glomper {
 namespace {

@@ -27,8 +27,11 @@ class SweepingPlayer {
     if (next_ == order_.size()) return false;
     const int index = order_[next_];
     const int side = form_.Columns;
-    x = static_cast<float>(index % side * side + side / 2);
-    y = static_cast<float>(index / side * side + side / 2);
+    // The centre of the lookup cell, in whole pixels as the lookup counts them.
+    const int centre_x = index % side * side + side / 2;
+    const int centre_y = index / side * side + side / 2;
+    x = static_cast<float>(centre_x);
+    y = static_cast<float>(centre_y);
     return true;
   }
 

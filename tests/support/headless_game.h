@@ -13,7 +13,7 @@ struct HeadlessGame {
   explicit HeadlessGame(int width_px, int height_px, bool window_manager_maximises = true)
       : system(width_px, height_px) {
     system.SetWindowManagerMaximises(window_manager_maximises);
-    system.Dispatch([this] { form = Main(system); });
+    system.RunAsEvent([this] { form = Main(system); });
   }
 
   // Runs the start-up poll until the game clock takes over.

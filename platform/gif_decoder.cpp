@@ -1,4 +1,4 @@
-#include "platform/sdl/gif_decoder.h"
+#include "platform/gif_decoder.h"
 
 #include <SDL.h>
 #include <SDL_image.h>
