@@ -7,7 +7,7 @@
 #include "platform/system.h"
 
 union SDL_Event;
-struct _XDisplay;
+struct _XDisplay;  // NOLINT(bugprone-reserved-identifier): Xlib's own name for Display
 using Display = _XDisplay;
 
 namespace platform {

@@ -7,7 +7,7 @@
 #include "platform/sdl/x11_geometry.h"
 
 struct SDL_Window;
-struct _XDisplay;
+struct _XDisplay;  // NOLINT(bugprone-reserved-identifier): Xlib's own name for Display
 
 namespace platform {
 

@@ -16,7 +16,8 @@ using Image = std::vector<int>;
 
 void Paint(Image& image, const PixelRect& r, int value) {
   for (int y = r.y0; y < r.y1; ++y)
-    for (int x = r.x0; x < r.x1; ++x) image[static_cast<std::size_t>(y * kW + x)] = value;
+    for (int x = r.x0; x < r.x1; ++x)
+      image[static_cast<std::size_t>(y) * kW + static_cast<std::size_t>(x)] = value;
 }
 
 // How long the compositor keeps a buffer after it was committed: released at once, until the

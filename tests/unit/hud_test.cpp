@@ -159,7 +159,7 @@ class ScreenResizeTest : public BlocksLeftTest,
                          public ::testing::WithParamInterface<std::pair<int, int>> {};
 
 TEST_P(ScreenResizeTest, TheBoardStaysAndTheDigitsFollowTheRightEdge) {
-  const auto [w, h] = GetParam();
+  const int w = GetParam().first, h = GetParam().second;  // a lambda cannot capture a binding
   Form1& f = *game_.form;
   const int blocks = f.Image2.Size();
   const Integer count = f.BlockCount;
