@@ -718,6 +718,27 @@ Clock::duration WaitedToRunOf(int pid) {
 
 }  // namespace
 
+void StallMeter::Sample() {
+  const Clock::time_point now = Clock::now();
+  const Clock::duration waited = waited_();
+  if (at_) {
+    const Clock::duration window = now - *at_, in_window = waited - last_;
+    if (in_window * 2 > window) {
+      run_ += in_window;  // mostly waiting: a stall goes on
+    } else {
+      lost_ += Excess(run_);
+      run_ = {};
+    }
+  }
+  at_ = now;
+  last_ = waited;
+}
+
+Clock::duration StallMeter::Excess(Clock::duration run) {
+  constexpr Clock::duration kLetGoAfter = Ms(100);
+  return run > kLetGoAfter ? run - kLetGoAfter : Clock::duration{};
+}
+
 Clock::duration XSession::WaitedToRun(int game_pid) const {
   return WaitedToRunOf(game_pid) + WaitedToRunOf(server_.Pid());
 }

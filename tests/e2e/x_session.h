@@ -86,6 +86,24 @@ enum class Box { kGtk, kNoGtk, kGtkStarved };
 enum class Desktop { kNone, kOpenbox, kXfwm4, kI3, kMutter };
 std::string DesktopName(Desktop desktop);
 
+// What a loaded machine can take from the game's clock. The clock catches up on ticks that
+// run late, but lets go of a stall longer than ten ticks: only while the game (or the X
+// server it waits on) sat waiting for a processor for more than 100 ms on end is time lost.
+// Sampled every few tens of milliseconds, runs of samples spent mostly waiting make a stall.
+class StallMeter {
+ public:
+  explicit StallMeter(std::function<Clock::duration()> waited) : waited_(std::move(waited)) {}
+  void Sample();
+  // At most how much time stalls cost the game's clock so far.
+  Clock::duration Lost() const { return lost_ + Excess(run_); }
+
+ private:
+  static Clock::duration Excess(Clock::duration run);
+  std::function<Clock::duration()> waited_;
+  std::optional<Clock::time_point> at_;
+  Clock::duration last_{}, run_{}, lost_{};
+};
+
 class XSession {
  public:
   // Starts an X server of the given size on a free display, with the desktop's window
