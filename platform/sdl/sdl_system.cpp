@@ -119,7 +119,7 @@ class SdlWindow : public Window {
       SDL_ShowWindow(window_);
       return;
     }
-    desktop_ = X11Desktop::Open();
+    desktop_ = X11Desktop::Open(system_.watch_);
     if (desktop_) {
       const WindowGeometry& at = desktop_->Monitor();
       window_ = SDL_CreateWindow("", at.x, at.y, at.width, at.height,
@@ -306,7 +306,8 @@ std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& e
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     setting.gdk_backend = "x11";
     XSetIOErrorHandler(OnDisplayLost);
-    // A connection of our own, for noticing while a box is open that the server is gone.
+    // A connection of our own: for noticing while a box is open that the server is gone, and
+    // for following the desktop (monitors, window managers) without touching SDL's events.
     watch = XOpenDisplay(nullptr);
     if (watch == nullptr) {
       SDL_Quit();
@@ -341,9 +342,9 @@ void SdlSystem::MessageBox(std::string_view text, MessageIcon icon, std::string_
   const std::string heading(title);
   const bool critical = icon == MessageIcon::kCritical;
   // Asking the server for a reply finds out whether it is still there; a dead connection
-  // calls OnDisplayLost.
+  // calls OnDisplayLost. What arrived meanwhile stays queued for the desktop to follow.
   const DialogWatch watch{g_quit, watch_ != nullptr ? ConnectionNumber(watch_) : -1,
-                          [this] { XSync(watch_, True); }};
+                          [this] { XSync(watch_, False); }};
   switch (ShowDialog(heading, plain, critical, art_, dialog_setting_, watch, user_time_)) {
     case DialogResult::kDismissed:
       return;

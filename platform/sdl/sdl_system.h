@@ -36,7 +36,7 @@ class SdlSystem : public System {
 
   DialogArt art_;
   DialogSetting dialog_setting_;
-  Display* watch_;  // X11 only: our own connection, to notice the server going
+  Display* watch_;  // X11 only: our own connection (server loss, the desktop)
   SdlWindow* window_ = nullptr;
   // The window system's time of the player's last answer to a box (0 if unknown), for the
   // window shown after it.

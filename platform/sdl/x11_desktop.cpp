@@ -81,10 +81,8 @@ int OnXError(Display* display, XErrorEvent* error) {
 void X11HandleErrors() { XSetErrorHandler(OnXError); }
 void X11Ending() { g_ending = true; }
 
-std::unique_ptr<X11Desktop> X11Desktop::Open() {
-  if (std::string_view(SDL_GetCurrentVideoDriver()) != "x11") return nullptr;
-  Display* display = XOpenDisplay(nullptr);  // the display SDL opened, from DISPLAY
-  if (display == nullptr) return nullptr;
+std::unique_ptr<X11Desktop> X11Desktop::Open(Display* display) {
+  if (std::string_view(SDL_GetCurrentVideoDriver()) != "x11" || display == nullptr) return nullptr;
   int randr_event = 0, randr_error = 0, fixes_event = 0, fixes_error = 0;
   const bool randr = XRRQueryExtension(display, &randr_event, &randr_error);
   const bool fixes = XFixesQueryExtension(display, &fixes_event, &fixes_error);
@@ -110,8 +108,6 @@ std::unique_ptr<X11Desktop> X11Desktop::Open() {
 
 X11Desktop::X11Desktop(Display* display, int randr_event_base)
     : display_(display), randr_event_base_(randr_event_base), root_(DefaultRootWindow(display)) {}
-
-X11Desktop::~X11Desktop() { XCloseDisplay(display_); }
 
 void X11Desktop::ChooseMonitor(bool from_pointer) {
   const WindowGeometry before = monitor_;

@@ -20,9 +20,10 @@ void X11Ending();
 // this asks the X server itself, on a connection of its own so that SDL's events are untouched.
 class X11Desktop {
  public:
-  // Picks the monitor that holds the pointer; null when SDL is not on X11.
-  static std::unique_ptr<X11Desktop> Open();
-  ~X11Desktop();
+  // Picks the monitor that holds the pointer; null when SDL is not on X11. `display` is the
+  // game's own connection to the server SDL opened (not SDL's), kept open by its owner.
+  static std::unique_ptr<X11Desktop> Open(_XDisplay* display);
+  ~X11Desktop() = default;
   X11Desktop(const X11Desktop&) = delete;
   X11Desktop& operator=(const X11Desktop&) = delete;
 
