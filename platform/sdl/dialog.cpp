@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -46,6 +47,13 @@ struct Gtk {
   decltype(&gtk_widget_grab_focus) grab_focus;
   decltype(&gtk_dialog_run) run;
   decltype(&gtk_get_current_event_time) current_event_time;
+  decltype(&gtk_widget_realize) realize;
+  decltype(&gtk_widget_get_window) get_window;
+  decltype(&gdk_display_get_default) default_display;
+  decltype(&gdk_window_set_transient_for) set_transient_for;
+  // Of one window system each, so not always there.
+  GdkWindow* (*x11_foreign_window)(GdkDisplay*, unsigned long) = nullptr;
+  gboolean (*wayland_set_transient_for_exported)(GdkWindow*, char*) = nullptr;
 
   bool Load() {
     void* lib = dlopen("libgtk-3.so.0", RTLD_NOW | RTLD_LOCAL);
@@ -75,6 +83,15 @@ struct Gtk {
     get(grab_focus, "gtk_widget_grab_focus");
     get(run, "gtk_dialog_run");
     get(current_event_time, "gtk_get_current_event_time");
+    get(realize, "gtk_widget_realize");
+    get(get_window, "gtk_widget_get_window");
+    get(default_display, "gdk_display_get_default");
+    get(set_transient_for, "gdk_window_set_transient_for");
+    x11_foreign_window = reinterpret_cast<decltype(x11_foreign_window)>(
+        dlsym(lib, "gdk_x11_window_foreign_new_for_display"));
+    wayland_set_transient_for_exported =
+        reinterpret_cast<decltype(wayland_set_transient_for_exported)>(
+            dlsym(lib, "gdk_wayland_window_set_transient_for_exported"));
     return ok;
   }
 };
@@ -105,9 +122,29 @@ std::vector<std::uint8_t> BmpToRgb(std::span<const std::uint8_t> bmp, int& side)
   return rgb;
 }
 
+// Makes the box a dialog of the game's window, before it is shown: window managers and
+// compositors that hide other windows behind a full-screen one (i3, sway) show its own
+// dialogs above it, with the keyboard.
+void BelongTo(const Gtk& gtk, GtkWidget* dialog, const DialogSetting& setting) {
+  if (setting.parent.empty()) return;
+  gtk.realize(dialog);
+  GdkWindow* box = gtk.get_window(dialog);
+  if (box == nullptr) return;
+  if (setting.gdk_backend == "x11" && gtk.x11_foreign_window != nullptr) {
+    GdkWindow* game = gtk.x11_foreign_window(gtk.default_display(),
+                                             std::strtoul(setting.parent.c_str(), nullptr, 0));
+    if (game != nullptr) gtk.set_transient_for(box, game);
+  } else if (setting.gdk_backend == "wayland" &&
+             gtk.wayland_set_transient_for_exported != nullptr) {
+    std::string handle = setting.parent;
+    gtk.wayland_set_transient_for_exported(box, handle.data());
+  }
+}
+
 // The GTK box; nullopt when GTK is missing or cannot reach the display.
 std::optional<std::uint32_t> ShowGtkBox(const std::string& title, const std::string& text,
-                                        bool critical, const DialogArt& art) {
+                                        bool critical, const DialogArt& art,
+                                        const DialogSetting& setting) {
   Gtk gtk{};
   int argc = 0;
   char** argv = nullptr;
@@ -142,6 +179,7 @@ std::optional<std::uint32_t> ShowGtkBox(const std::string& title, const std::str
   // Return presses the focused OK button; Esc closes the dialog, which also dismisses it.
   GtkWidget* ok = gtk.add_button(reinterpret_cast<GtkDialog*>(dialog), "OK", GTK_RESPONSE_OK);
   gtk.set_default_response(reinterpret_cast<GtkDialog*>(dialog), GTK_RESPONSE_OK);
+  BelongTo(gtk, dialog, setting);
   gtk.show_all(dialog);
   gtk.grab_focus(ok);
   gtk.run(reinterpret_cast<GtkDialog*>(dialog));
@@ -153,10 +191,13 @@ enum class Toolkit { kGtk, kXlib };
 // The box's process: says 'D' and the dismissing event's time through the pipe, not through
 // the exit status, which tools such as valgrind may replace.
 [[noreturn]] void RunBox(Toolkit toolkit, const std::string& title, const std::string& text,
-                         bool critical, const DialogArt& art, int dismissed_fd) {
-  const std::optional<std::uint32_t> time = toolkit == Toolkit::kGtk
-                                                ? ShowGtkBox(title, text, critical, art)
-                                                : ShowX11MessageBox(title, text, critical, art);
+                         bool critical, const DialogArt& art, const DialogSetting& setting,
+                         int dismissed_fd) {
+  const unsigned long x11_parent =
+      setting.gdk_backend == "x11" ? std::strtoul(setting.parent.c_str(), nullptr, 0) : 0;
+  const std::optional<std::uint32_t> time =
+      toolkit == Toolkit::kGtk ? ShowGtkBox(title, text, critical, art, setting)
+                               : ShowX11MessageBox(title, text, critical, art, x11_parent);
   if (!time) _exit(kExitUnavailable);
   char answer[1 + sizeof *time] = {'D'};
   std::memcpy(answer + 1, &*time, sizeof *time);
@@ -191,7 +232,7 @@ pid_t StartBox(Toolkit toolkit, const std::string& title, const std::string& tex
     setenv("DBUS_SESSION_BUS_ADDRESS", setting.session_bus.c_str(), 1);
   }
   if (!setting.gdk_backend.empty()) setenv("GDK_BACKEND", setting.gdk_backend.c_str(), 1);
-  RunBox(toolkit, title, text, critical, art, pipe_fds[1]);
+  RunBox(toolkit, title, text, critical, art, setting, pipe_fds[1]);
 }
 
 // Runs one box to its end.

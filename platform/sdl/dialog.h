@@ -15,6 +15,9 @@ enum class DialogResult { kDismissed, kUnavailable, kInterrupted };
 struct DialogSetting {
   std::string session_bus;  // the player's D-Bus address; empty when there is none
   std::string gdk_backend;  // the window system the game is on, for GTK
+  // The game's window as another process names it (an X window id, or a Wayland compositor's
+  // exported handle), that the box belongs to; empty before the window is shown.
+  std::string parent;
 };
 
 // What the game's process keeps an eye on while a box is open.

@@ -1,6 +1,7 @@
 #include "platform/sdl/sdl_system.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
 #include <X11/Xlib.h>
 
 #include <chrono>
@@ -170,6 +171,19 @@ class SdlWindow : public Window {
       default:
         break;
     }
+  }
+
+  // The window as the box's process names it, so that a box can belong to it; empty before
+  // it is shown.
+  std::string ParentHandle() {
+    if (wayland_) return wayland_->ExportHandle();
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (window_ == nullptr || !SDL_GetWindowWMInfo(window_, &info) ||
+        info.subsystem != SDL_SYSWM_X11) {
+      return {};
+    }
+    return std::to_string(info.info.x11.window);
   }
 
   // The last picture before a modal box: on Wayland not left for the compositor's next frame.
@@ -345,7 +359,9 @@ void SdlSystem::MessageBox(std::string_view text, MessageIcon icon, std::string_
   // calls OnDisplayLost. What arrived meanwhile stays queued for the desktop to follow.
   const DialogWatch watch{g_quit, watch_ != nullptr ? ConnectionNumber(watch_) : -1,
                           [this] { XSync(watch_, False); }};
-  switch (ShowDialog(heading, plain, critical, art_, dialog_setting_, watch, user_time_)) {
+  DialogSetting setting = dialog_setting_;
+  if (window_ != nullptr) setting.parent = window_->ParentHandle();
+  switch (ShowDialog(heading, plain, critical, art_, setting, watch, user_time_)) {
     case DialogResult::kDismissed:
       return;
     case DialogResult::kInterrupted:

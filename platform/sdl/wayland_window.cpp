@@ -8,11 +8,13 @@
 
 #include <array>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/buffer_damage.h"
 #include "platform/scene.h"
+#include "xdg-foreign-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
 namespace platform {
@@ -39,6 +41,10 @@ struct WaylandWindow::Impl {
   xdg_surface* role = nullptr;
   xdg_toplevel* toplevel = nullptr;
   wl_callback* frame = nullptr;
+  // The window named to other processes (the message boxes), once asked for.
+  zxdg_exporter_v1* exporter = nullptr;
+  zxdg_exported_v1* exported = nullptr;
+  std::string handle;
 
   // What the compositor proposes, applied when it ends the configure sequence.
   bool proposed_full_screen = false;
@@ -57,6 +63,8 @@ struct WaylandWindow::Impl {
   ~Impl() {
     DropBuffers();
     if (frame != nullptr) wl_callback_destroy(frame);
+    if (exported != nullptr) zxdg_exported_v1_destroy(exported);
+    if (exporter != nullptr) zxdg_exporter_v1_destroy(exporter);
     // The role goes before SDL destroys the surface.
     if (toplevel != nullptr) xdg_toplevel_destroy(toplevel);
     if (role != nullptr) xdg_surface_destroy(role);
@@ -89,6 +97,9 @@ struct WaylandWindow::Impl {
       // Version 2 has every event this file listens to and none it does not.
       self->wm_base = static_cast<xdg_wm_base*>(
           wl_registry_bind(registry, name, &xdg_wm_base_interface, std::min(version, 2u)));
+    } else if (which == zxdg_exporter_v1_interface.name && self->exporter == nullptr) {
+      self->exporter = static_cast<zxdg_exporter_v1*>(
+          wl_registry_bind(registry, name, &zxdg_exporter_v1_interface, 1));
     }
   }
   static void GlobalRemove(void*, wl_registry*, std::uint32_t) {}
@@ -142,6 +153,10 @@ struct WaylandWindow::Impl {
     }
   }
 
+  static void Exported(void* data, zxdg_exported_v1*, const char* handle) {
+    static_cast<Impl*>(data)->handle = handle;
+  }
+
   static void Released(void* data, wl_buffer*) { static_cast<Buffer*>(data)->released = true; }
 
   static void FrameDone(void* data, wl_callback* callback, std::uint32_t) {
@@ -162,6 +177,7 @@ const xdg_toplevel_listener kToplevelListener{WaylandWindow::Impl::ToplevelConfi
 const xdg_surface_listener kSurfaceListener{WaylandWindow::Impl::SurfaceConfigure};
 const wl_buffer_listener kBufferListener{WaylandWindow::Impl::Released};
 const wl_callback_listener kFrameListener{WaylandWindow::Impl::FrameDone};
+const zxdg_exported_v1_listener kExportedListener{WaylandWindow::Impl::Exported};
 
 }  // namespace
 
@@ -274,7 +290,8 @@ std::unique_ptr<WaylandWindow> WaylandWindow::Create(int width, int height) {
   wl_display_roundtrip_queue(impl->display, queue);
   wl_registry_destroy(registry);
   for (wl_proxy* bound :
-       {reinterpret_cast<wl_proxy*>(impl->shm), reinterpret_cast<wl_proxy*>(impl->wm_base)}) {
+       {reinterpret_cast<wl_proxy*>(impl->shm), reinterpret_cast<wl_proxy*>(impl->wm_base),
+        reinterpret_cast<wl_proxy*>(impl->exporter)}) {
     if (bound != nullptr) wl_proxy_set_queue(bound, nullptr);  // SDL's loop dispatches them
   }
   wl_event_queue_destroy(queue);
@@ -297,6 +314,19 @@ std::unique_ptr<WaylandWindow> WaylandWindow::Create(int width, int height) {
 bool WaylandWindow::FullScreen() const { return impl_->configured && impl_->full_screen; }
 
 std::pair<int, int> WaylandWindow::Size() const { return {impl_->width, impl_->height}; }
+
+std::string WaylandWindow::ExportHandle() {
+  Impl& w = *impl_;
+  if (w.exporter == nullptr) return {};
+  if (w.exported == nullptr) {
+    w.exported = zxdg_exporter_v1_export(w.exporter, w.surface);
+    zxdg_exported_v1_add_listener(w.exported, &kExportedListener, &w);
+  }
+  // The compositor names it in answer to the request: one round trip. (SDL's own events that
+  // arrive meanwhile go to SDL's queue as usual.)
+  if (w.handle.empty()) wl_display_roundtrip(w.display);
+  return w.handle;
+}
 
 void WaylandWindow::Present(Scene& scene) { impl_->Present(scene); }
 

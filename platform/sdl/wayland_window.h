@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <utility>
 
 struct SDL_Window;
@@ -33,6 +34,10 @@ class WaylandWindow {
   // Draws what changed at once, not waiting for the compositor's next frame: the last
   // picture before a modal box, after which nothing is drawn.
   void PresentNow(Scene& scene);
+  // The window's name for another process (xdg-foreign), by which a message box says it
+  // belongs to the window; empty where the compositor offers none. It stays valid as long as
+  // the window.
+  std::string ExportHandle();
 
   struct Impl;
 

@@ -49,7 +49,7 @@ int IgnoreErrors(Display*, XErrorEvent*) { return 0; }
 class Box {
  public:
   Box(Display* d, XFontStruct* font, const std::string& title, const std::string& text,
-      std::span<const std::uint8_t> icon_rgba)
+      std::span<const std::uint8_t> icon_rgba, ::Window parent)
       : d_(d), font_(font), lines_(Lines(text)), icon_rgba_(icon_rgba) {
     const int screen = DefaultScreen(d);
     const Colormap map = DefaultColormap(d, screen);
@@ -70,8 +70,17 @@ class Box {
     button_y_ = height_ - kMargin - kButtonH;
 
     const ::Window root = RootWindow(d, screen);
-    const int x = (DisplayWidth(d, screen) - width_) / 2;
-    const int y = (DisplayHeight(d, screen) - height_) / 2;
+    // Over the game's window, else over the whole screen.
+    int over_x = 0, over_y = 0, over_w = DisplayWidth(d, screen), over_h = DisplayHeight(d, screen);
+    XWindowAttributes game{};
+    ::Window child;
+    if (parent != 0 && XGetWindowAttributes(d, parent, &game) &&
+        XTranslateCoordinates(d, parent, root, 0, 0, &over_x, &over_y, &child)) {
+      over_w = game.width;
+      over_h = game.height;
+    }
+    const int x = over_x + (over_w - width_) / 2;
+    const int y = over_y + (over_h - height_) / 2;
     XSetWindowAttributes attributes{};
     attributes.background_pixel = background_;
     attributes.event_mask =
@@ -98,6 +107,9 @@ class Box {
     wm.input = True;
     wm.initial_state = NormalState;
     XSetWMHints(d, window_, &wm);
+    // A box of the game's window: window managers that hide other windows behind a
+    // full-screen one (i3) show its own dialogs above it, with the keyboard.
+    if (parent != 0) XSetTransientForHint(d, window_, parent);
     SetAtomProperty(d, window_, "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG");
     SetAtomProperty(d, window_, "_NET_WM_STATE", "_NET_WM_STATE_ABOVE");
     const long pid = getpid();
@@ -229,7 +241,8 @@ class Box {
 }  // namespace
 
 std::optional<std::uint32_t> ShowX11MessageBox(const std::string& title, const std::string& text,
-                                               bool critical, const DialogArt& art) {
+                                               bool critical, const DialogArt& art,
+                                               unsigned long parent) {
   Display* d = XOpenDisplay(nullptr);
   if (d == nullptr) return std::nullopt;
   XSetErrorHandler(IgnoreErrors);  // a request the window manager raced is no reason to stop
@@ -243,7 +256,7 @@ std::optional<std::uint32_t> ShowX11MessageBox(const std::string& title, const s
   }
   std::optional<std::uint32_t> time;
   {
-    Box box(d, font, title, text, critical ? art.critical_rgba : art.information_rgba);
+    Box box(d, font, title, text, critical ? art.critical_rgba : art.information_rgba, parent);
     time = box.Run();
   }
   XFreeFont(d, font);

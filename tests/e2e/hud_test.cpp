@@ -12,6 +12,8 @@ namespace {
 
 class HudTest : public ::testing::Test {
  protected:
+  explicit HudTest(Desktop desktop = Desktop::kOpenbox) : x_(1024, 768, desktop) {}
+
   // Starts the game and returns when its board is on the screen.
   void Start() {
     ASSERT_TRUE(x_.Ok());
@@ -32,7 +34,7 @@ class HudTest : public ::testing::Test {
     board_uncertainty_ = board_shown_ - looked;
   }
 
-  XSession x_{1024, 768};
+  XSession x_;
   Process game_;
   BlockSamples samples_;
   Clock::time_point board_shown_;
@@ -69,7 +71,19 @@ TEST_F(HudTest, TheCounterShowsFourZerosThenTheBlocksLeftAsTheyAreEaten) {
   EXPECT_EQ(game_.WaitExit(Ms(1000)), 0);
 }
 
-TEST_F(HudTest, TheBarRunsOutAfter78SecondsThenTheDefeatBoxShowsAndReturnEndsTheGame) {
+// The defeat on each kind of desktop: its box comes over the full-screen game wherever a
+// window manager hides other windows behind a full-screen one.
+class DefeatTest : public HudTest, public ::testing::WithParamInterface<Desktop> {
+ protected:
+  DefeatTest() : HudTest(GetParam()) {}
+};
+
+// A box's own light background, where the game has only dark blocks or black.
+bool ShowsABox(std::uint32_t rgb) {
+  return ((rgb >> 16) & 0xFF) >= 0xC0 && ((rgb >> 8) & 0xFF) >= 0xC0 && (rgb & 0xFF) >= 0xC0;
+}
+
+TEST_P(DefeatTest, TheBarRunsOutAfter78SecondsThenTheDefeatBoxShowsAndReturnEndsTheGame) {
   Start();
   // Play runs 7801 ticks; watch the bar from half a second before.
   StallMeter stalls([&] { return x_.WaitedToRun(game_.Pid()); });
@@ -102,10 +116,21 @@ TEST_F(HudTest, TheBarRunsOutAfter78SecondsThenTheDefeatBoxShowsAndReturnEndsThe
                 .count();
   std::printf("board on screen -> bar gone: %.3f s (78.01 ± %.3f)\n", seconds, allowance);
   EXPECT_NEAR(seconds, 78.01, allowance);
-  EXPECT_TRUE(x_.WaitForWindow("MISSION FAILED", Ms(20000))) << "no defeat box";
+  const auto box = x_.WaitForWindow("MISSION FAILED", Ms(20000));
+  ASSERT_TRUE(box) << "no defeat box";
+  EXPECT_TRUE(WaitFor([&] { return ShowsABox(x_.PixelAt(box->x + 4, box->y + box->height - 4)); },
+                      Ms(5000)))
+      << "the defeat box is behind the game";
+  EXPECT_TRUE(WaitFor([&] { return x_.ActiveWindow() == box->id; }, Ms(5000)))
+      << "the defeat box does not have the keyboard";
   EXPECT_TRUE(x_.Dismiss("MISSION FAILED", Ms(10000)));
   EXPECT_EQ(game_.WaitExit(Ms(2000)), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Desktops, DefeatTest,
+                         ::testing::Values(Desktop::kOpenbox, Desktop::kXfwm4, Desktop::kI3,
+                                           Desktop::kMutter),
+                         [](const auto& info) { return DesktopName(info.param); });
 
 // Plays like a person watching the screen: sweeps the lookup cells row by row, aiming at the
 // first whose block is still drawn. Under the zorvel's own box a block cannot be seen; there
