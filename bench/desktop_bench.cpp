@@ -1,6 +1,6 @@
 // glomper-desktop-bench DESKTOP [--runs N] [--strace N] [--after-sigterm N]
 //
-// Starts the game on a fresh desktop session (openbox, xfwm4, i3 or mutter with Xwayland) at
+// Starts the game on a fresh desktop session (a window manager on Xvfb, or mutter with Xwayland) at
 // 1024 × 768 and measures, per run: the time from pressing Return on the instructions to the
 // game window covering the screen, and to the board being drawn; then the game's CPU use
 // over 3 s of play (pointer circling) and its peak resident memory. Of the runs, --strace N
@@ -128,15 +128,15 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
-                 "usage: %s openbox|xfwm4|i3|mutter [--runs N] [--strace N] "
+                 "usage: %s openbox|xfwm4|i3|mutter|kwin_x11|fluxbox|icewm|metacity [--runs N] "
+                 "[--strace N] "
                  "[--after-sigterm N]\n",
                  argv[0]);
     return 2;
   }
   const std::string name = argv[1];
   e2e::Desktop desktop = e2e::Desktop::kOpenbox;
-  for (auto d :
-       {e2e::Desktop::kOpenbox, e2e::Desktop::kXfwm4, e2e::Desktop::kI3, e2e::Desktop::kMutter}) {
+  for (const e2e::Desktop d : e2e::kAllDesktops) {
     if (e2e::DesktopName(d) == name) desktop = d;
   }
   int runs = 20, traced = 0, after_sigterm = 0;

@@ -53,6 +53,8 @@ struct Gtk {
   decltype(&gdk_window_set_transient_for) set_transient_for;
   // Of one window system each, so not always there.
   GdkWindow* (*x11_foreign_window)(GdkDisplay*, unsigned long) = nullptr;
+  Display* (*x11_xdisplay)(GdkDisplay*) = nullptr;
+  unsigned long (*x11_xid)(GdkWindow*) = nullptr;
   gboolean (*wayland_set_transient_for_exported)(GdkWindow*, char*) = nullptr;
 
   bool Load() {
@@ -89,6 +91,9 @@ struct Gtk {
     get(set_transient_for, "gdk_window_set_transient_for");
     x11_foreign_window = reinterpret_cast<decltype(x11_foreign_window)>(
         dlsym(lib, "gdk_x11_window_foreign_new_for_display"));
+    x11_xdisplay =
+        reinterpret_cast<decltype(x11_xdisplay)>(dlsym(lib, "gdk_x11_display_get_xdisplay"));
+    x11_xid = reinterpret_cast<decltype(x11_xid)>(dlsym(lib, "gdk_x11_window_get_xid"));
     wayland_set_transient_for_exported =
         reinterpret_cast<decltype(wayland_set_transient_for_exported)>(
             dlsym(lib, "gdk_wayland_window_set_transient_for_exported"));
@@ -141,6 +146,20 @@ void BelongTo(const Gtk& gtk, GtkWidget* dialog, const DialogSetting& setting) {
   }
 }
 
+// Without a window manager nobody gives a new window the keyboard: the box takes it.
+void TakeKeyboardIfUnmanaged(const Gtk& gtk, GtkWidget* dialog, const DialogSetting& setting) {
+  if (setting.gdk_backend != "x11" || gtk.x11_xdisplay == nullptr || gtk.x11_xid == nullptr) return;
+  Display* display = gtk.x11_xdisplay(gtk.default_display());
+  GdkWindow* box = gtk.get_window(dialog);
+  const std::string selection = "WM_S" + std::to_string(DefaultScreen(display));
+  if (box == nullptr ||
+      XGetSelectionOwner(display, XInternAtom(display, selection.c_str(), False)) != None) {
+    return;
+  }
+  XSetInputFocus(display, gtk.x11_xid(box), RevertToPointerRoot, CurrentTime);
+  XFlush(display);
+}
+
 // The GTK box; nullopt when GTK is missing or cannot reach the display.
 std::optional<std::uint32_t> ShowGtkBox(const std::string& title, const std::string& text,
                                         bool critical, const DialogArt& art,
@@ -181,6 +200,7 @@ std::optional<std::uint32_t> ShowGtkBox(const std::string& title, const std::str
   gtk.set_default_response(reinterpret_cast<GtkDialog*>(dialog), GTK_RESPONSE_OK);
   BelongTo(gtk, dialog, setting);
   gtk.show_all(dialog);
+  TakeKeyboardIfUnmanaged(gtk, dialog, setting);
   gtk.grab_focus(ok);
   gtk.run(reinterpret_cast<GtkDialog*>(dialog));
   return gtk.current_event_time();

@@ -121,15 +121,18 @@ TEST_P(DefeatTest, TheBarRunsOutAfter78SecondsThenTheDefeatBoxShowsAndReturnEnds
   EXPECT_TRUE(WaitFor([&] { return ShowsABox(x_.PixelAt(box->x + 4, box->y + box->height - 4)); },
                       Ms(5000)))
       << "the defeat box is behind the game";
-  EXPECT_TRUE(WaitFor([&] { return x_.ActiveWindow() == box->id; }, Ms(5000)))
-      << "the defeat box does not have the keyboard";
+  // (Without a window manager nobody names the active window; Return tells below.)
+  if (GetParam() != Desktop::kNone) {
+    EXPECT_TRUE(WaitFor([&] { return x_.ActiveWindow() == box->id; }, Ms(5000)))
+        << "the defeat box does not have the keyboard";
+  }
   EXPECT_TRUE(x_.Dismiss("MISSION FAILED", Ms(10000)));
   EXPECT_EQ(game_.WaitExit(Ms(2000)), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, DefeatTest,
-                         ::testing::Values(Desktop::kOpenbox, Desktop::kXfwm4, Desktop::kI3,
-                                           Desktop::kMutter),
+                         ::testing::Values(Desktop::kNone, Desktop::kOpenbox, Desktop::kXfwm4,
+                                           Desktop::kI3, Desktop::kMutter),
                          [](const auto& info) { return DesktopName(info.param); });
 
 // Plays like a person watching the screen: sweeps the lookup cells row by row, aiming at the

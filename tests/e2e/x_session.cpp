@@ -282,6 +282,14 @@ std::string DesktopName(Desktop desktop) {
       return "i3";
     case Desktop::kMutter:
       return "mutter";
+    case Desktop::kKwin:
+      return "kwin_x11";
+    case Desktop::kFluxbox:
+      return "fluxbox";
+    case Desktop::kIcewm:
+      return "icewm";
+    case Desktop::kMetacity:
+      return "metacity";
   }
   return "?";
 }
@@ -351,7 +359,9 @@ bool XSession::WaitForWindowManager() {
                            &actual, &format, &count, &after, &data);
         const bool has_check = data != nullptr && count == 1;
         if (data) XFree(data);
-        return has_check && XGetSelectionOwner(display_, selection) != None;
+        // Fluxbox names itself but never takes the selection.
+        return has_check &&
+               (desktop_ == Desktop::kFluxbox || XGetSelectionOwner(display_, selection) != None);
       },
       Ms(20000));
   // It names itself before it manages windows, and a window mapped in between can stay
@@ -398,6 +408,19 @@ bool XSession::StartWindowManager() {
       window_manager_ = Process({"i3", "-c", config}, env, {}, dir_ + "/wm.log");
       break;
     }
+    // KDE's and GNOME's older window manager read their settings over a session bus.
+    case Desktop::kKwin:
+      window_manager_ = Process({"dbus-run-session", "--", "kwin_x11"}, env, {}, dir_ + "/wm.log");
+      break;
+    case Desktop::kMetacity:
+      window_manager_ = Process({"dbus-run-session", "--", "metacity"}, env, {}, dir_ + "/wm.log");
+      break;
+    case Desktop::kFluxbox:
+      window_manager_ = Process({"fluxbox"}, env, {}, dir_ + "/wm.log");
+      break;
+    case Desktop::kIcewm:
+      window_manager_ = Process({"icewm"}, env, {}, dir_ + "/wm.log");
+      break;
     case Desktop::kNone:
     case Desktop::kMutter:
       return false;
@@ -407,7 +430,7 @@ bool XSession::StartWindowManager() {
 
 bool XSession::StopWindowManager() {
   if (!window_manager_.Running()) return false;
-  // Its whole process group: xfwm4 runs under a bus of its own.
+  // Its whole process group: xfwm4, kwin_x11 and metacity run under a bus of their own.
   const int group = window_manager_.Pid();
   kill(-group, SIGTERM);
   window_manager_.Stop();
