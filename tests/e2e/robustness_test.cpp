@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/game_screen.h"
@@ -91,21 +92,29 @@ class ScreenSizeTest : public ::testing::TestWithParam<Desk> {};
 
 TEST_P(ScreenSizeTest, TheGameCoversTheScreenFollowsThePointerAndEndsOnEsc) {
   const Desk& desk = GetParam();
-  XSession x(desk.width, desk.height, desk.desktop);
+  // Mutter's monitors are its own, from the left; on Xvfb one output is split into them.
+  const bool own_monitors = desk.desktop == Desktop::kMutter;
+  std::vector<std::pair<int, int>> sizes;
+  for (const Area& m : desk.monitors) sizes.emplace_back(m.width, m.height);
+  if (own_monitors && sizes.size() == 2 && desk.monitors[0].x > desk.monitors[1].x) {
+    std::swap(sizes[0], sizes[1]);
+  }
+  XSession x(desk.width, desk.height, desk.desktop, 24,
+             own_monitors ? sizes : std::vector<std::pair<int, int>>{});
   ASSERT_TRUE(x.Ok()) << "no " << DesktopName(desk.desktop) << " session";
   // Monitors are set up before the desktop starts, as a login does.
-  if (!desk.monitors.empty()) {
+  if (!desk.monitors.empty() && !own_monitors) {
     ASSERT_TRUE(x.StopWindowManager());
   }
   // Made last, the pointer's monitor is not RandR's first: nothing but the pointer picks it.
-  for (std::size_t i = desk.monitors.size(); i-- > 0;) {
+  for (std::size_t i = own_monitors ? 0 : desk.monitors.size(); i-- > 0;) {
     const Area& m = desk.monitors[i];
     const std::string geometry = std::to_string(m.width) + "/1x" + std::to_string(m.height) +
                                  "/1+" + std::to_string(m.x) + "+" + std::to_string(m.y);
     ASSERT_TRUE(x.RunClient({"xrandr", "--setmonitor", "glomper" + std::to_string(i), geometry,
                              m.x == 0 ? "screen" : "none"}));
   }
-  if (!desk.monitors.empty()) {
+  if (!desk.monitors.empty() && !own_monitors) {
     ASSERT_TRUE(x.StartWindowManager());
   }
   const Area pointer = desk.monitors.empty() ? Whole(x) : desk.monitors.front();
@@ -151,7 +160,10 @@ INSTANTIATE_TEST_SUITE_P(
         // One output split in two, the game on the left: openbox chose the
         // right one by itself, xfwm4 the left.
         Desk{Desktop::kOpenbox, 2304, 1024, {{0, 0, 1280, 1024}, {1280, 0, 1024, 768}}},
-        Desk{Desktop::kXfwm4, 2304, 1024, {{1280, 0, 1024, 768}, {0, 0, 1280, 1024}}, 1}),
+        Desk{Desktop::kXfwm4, 2304, 1024, {{1280, 0, 1024, 768}, {0, 0, 1280, 1024}}, 1},
+        // GNOME with two monitors, the pointer on either.
+        Desk{Desktop::kMutter, 2304, 1024, {{0, 0, 1280, 1024}, {1280, 0, 1024, 768}}},
+        Desk{Desktop::kMutter, 2304, 1024, {{1280, 0, 1024, 768}, {0, 0, 1280, 1024}}}),
     [](const auto& info) {
       const Desk& d = info.param;
       std::string name = std::to_string(d.width) + "x" + std::to_string(d.height);

@@ -294,7 +294,8 @@ std::string DesktopName(Desktop desktop) {
   return "?";
 }
 
-XSession::XSession(int width, int height, Desktop desktop, int depth)
+XSession::XSession(int width, int height, Desktop desktop, int depth,
+                   const std::vector<std::pair<int, int>>& monitors)
     : width_(width), height_(height), desktop_(desktop) {
   XSetErrorHandler(IgnoreXErrors);
   // What the game leaves behind when it dies comes to us, to be seen and reaped.
@@ -306,13 +307,17 @@ XSession::XSession(int width, int height, Desktop desktop, int depth)
   if (desktop == Desktop::kMutter) {
     // Mutter starts Xwayland on a display of its choosing, with a cookie; the command it runs
     // once ready tells both.
-    server_ = Process({"dbus-run-session", "--", "mutter", "--headless", "--wayland",
-                       "--virtual-monitor", size, "--", "sh", "-c",
-                       "cd \"$XDG_RUNTIME_DIR\" && echo \"$XAUTHORITY\" > xauth && "
-                       "echo \"${DISPLAY#:}\" > display.new && mv display.new display && "
-                       "exec sleep 100000"},
-                      {"XDG_RUNTIME_DIR=" + dir_, "NO_AT_BRIDGE=1"}, {"DISPLAY", "WAYLAND_DISPLAY"},
-                      dir_ + "/wm.log");
+    std::vector<std::string> argv = {"dbus-run-session", "--", "mutter", "--headless", "--wayland"};
+    for (const auto& [w, h] : monitors) {
+      argv.insert(argv.end(), {"--virtual-monitor", std::to_string(w) + "x" + std::to_string(h)});
+    }
+    if (monitors.empty()) argv.insert(argv.end(), {"--virtual-monitor", size});
+    argv.insert(argv.end(), {"--", "sh", "-c",
+                             "cd \"$XDG_RUNTIME_DIR\" && echo \"$XAUTHORITY\" > xauth && "
+                             "echo \"${DISPLAY#:}\" > display.new && mv display.new display && "
+                             "exec sleep 100000"});
+    server_ = Process(argv, {"XDG_RUNTIME_DIR=" + dir_, "NO_AT_BRIDGE=1"},
+                      {"DISPLAY", "WAYLAND_DISPLAY"}, dir_ + "/wm.log");
     std::string number;
     WaitFor([&] { return !(number = ReadTextFile(dir_ + "/display")).empty(); }, Ms(20000));
     if (number.empty()) return;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <X11/Xlib.h>
@@ -111,8 +112,10 @@ class StallMeter {
 class XSession {
  public:
   // Starts an X server of the given size on a free display, with the desktop's window
-  // manager; Xvfb's screen has the given colour depth.
-  XSession(int width, int height, Desktop desktop = Desktop::kOpenbox, int depth = 24);
+  // manager; Xvfb's screen has the given colour depth. Mutter gets one virtual monitor of that
+  // size, or one of each size in `monitors`, which it lays side by side from the left.
+  XSession(int width, int height, Desktop desktop = Desktop::kOpenbox, int depth = 24,
+           const std::vector<std::pair<int, int>>& monitors = {});
   ~XSession();
   XSession(const XSession&) = delete;
   XSession& operator=(const XSession&) = delete;
