@@ -123,6 +123,8 @@ class XSession {
   bool Ok() const { return display_ != nullptr; }
   const std::string& DisplayName() const { return name_; }
   Display* Dpy() const { return display_; }
+  // The X server's process (with mutter: its session, which started it).
+  int ServerPid() const { return server_.Pid(); }
   int Width() const { return width_; }
   int Height() const { return height_; }
 
