@@ -18,6 +18,10 @@ struct DialogSetting {
   // The game's window as another process names it (an X window id, or a Wayland compositor's
   // exported handle), that the box belongs to; empty before the window is shown.
   std::string parent;
+  // The launcher's startup notification (X11) and activation token (Wayland), for the first
+  // box only: with them the box ends the launcher's "starting" feedback and is let in front.
+  std::string startup_id;
+  std::string activation_token;
 };
 
 // What the game's process keeps an eye on while a box is open.

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include <unistd.h>
 
@@ -289,6 +290,13 @@ std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& e
   // player's bus back, where there is one.
   DialogSetting setting;
   if (const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS")) setting.session_bus = bus;
+  // What the launcher gave for the first window goes to the instructions box, and to no later
+  // window: used again, an old time would keep an end box behind the game.
+  for (auto [name, value] : {std::pair{"DESKTOP_STARTUP_ID", &setting.startup_id},
+                             std::pair{"XDG_ACTIVATION_TOKEN", &setting.activation_token}}) {
+    if (const char* given = std::getenv(name)) *value = given;
+    unsetenv(name);
+  }
   setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
   // The game takes no text: keys come straight from the server, not through an input method.
   setenv("XMODIFIERS", "@im=none", 1);
@@ -361,6 +369,9 @@ void SdlSystem::MessageBox(std::string_view text, MessageIcon icon, std::string_
                           [this] { XSync(watch_, False); }};
   DialogSetting setting = dialog_setting_;
   if (window_ != nullptr) setting.parent = window_->ParentHandle();
+  // The launcher's notification is the first box's alone.
+  dialog_setting_.startup_id.clear();
+  dialog_setting_.activation_token.clear();
   switch (ShowDialog(heading, plain, critical, art_, setting, watch, user_time_)) {
     case DialogResult::kDismissed:
       return;

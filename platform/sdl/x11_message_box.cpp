@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -46,11 +48,50 @@ void SetAtomProperty(Display* d, ::Window w, const char* property, const char* v
 
 int IgnoreErrors(Display*, XErrorEvent*) { return 0; }
 
+// The launcher's startup notification (freedesktop): the ID it gave the game, whose "_TIME"
+// suffix is when the player asked for it.
+std::string StartupId() {
+  const char* id = std::getenv("DESKTOP_STARTUP_ID");
+  return id != nullptr ? id : "";
+}
+
+unsigned long StartupTime(const std::string& id) {
+  const std::size_t at = id.rfind("_TIME");
+  if (at == std::string::npos) return 0;
+  char* end = nullptr;
+  const unsigned long time = std::strtoul(id.c_str() + at + 5, &end, 10);
+  return end != nullptr && *end == '\0' ? time : 0;
+}
+
+// Tells the launcher the game has shown its first window: a message to the root window in
+// pieces of 20 bytes, the last ending with a NUL.
+void EndStartup(Display* d, ::Window from, const std::string& id) {
+  std::string message = "remove: ID=\"";
+  for (char c : id) {
+    if (c == '"' || c == '\\') message += '\\';
+    message += c;
+  }
+  message += '"';
+  message += '\0';
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = from;
+  e.xclient.format = 8;
+  for (std::size_t at = 0; at < message.size(); at += 20) {
+    e.xclient.message_type =
+        XInternAtom(d, at == 0 ? "_NET_STARTUP_INFO_BEGIN" : "_NET_STARTUP_INFO", False);
+    std::fill(std::begin(e.xclient.data.b), std::end(e.xclient.data.b), '\0');
+    message.copy(e.xclient.data.b, 20, at);
+    XSendEvent(d, DefaultRootWindow(d), False, PropertyChangeMask, &e);
+  }
+  XFlush(d);
+}
+
 class Box {
  public:
   Box(Display* d, XFontStruct* font, const std::string& title, const std::string& text,
       std::span<const std::uint8_t> icon_rgba, ::Window parent)
-      : d_(d), font_(font), lines_(Lines(text)), icon_rgba_(icon_rgba) {
+      : d_(d), font_(font), lines_(Lines(text)), icon_rgba_(icon_rgba), startup_id_(StartupId()) {
     const int screen = DefaultScreen(d);
     const Colormap map = DefaultColormap(d, screen);
     background_ = Colour(d, map, 0xEDEDED);
@@ -110,6 +151,17 @@ class Box {
     // A box of the game's window: window managers that hide other windows behind a
     // full-screen one (i3) show its own dialogs above it, with the keyboard.
     if (parent != 0) XSetTransientForHint(d, window_, parent);
+    if (!startup_id_.empty()) {
+      XChangeProperty(d, window_, XInternAtom(d, "_NET_STARTUP_ID", False),
+                      XInternAtom(d, "UTF8_STRING", False), 8, PropModeReplace,
+                      reinterpret_cast<const unsigned char*>(startup_id_.data()),
+                      static_cast<int>(startup_id_.size()));
+      // When the player launched the game: later than any input a window manager compares.
+      if (const long time = static_cast<long>(StartupTime(startup_id_)); time != 0) {
+        XChangeProperty(d, window_, XInternAtom(d, "_NET_WM_USER_TIME", False), XA_CARDINAL, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(&time), 1);
+      }
+    }
     SetAtomProperty(d, window_, "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG");
     SetAtomProperty(d, window_, "_NET_WM_STATE", "_NET_WM_STATE_ABOVE");
     const long pid = getpid();
@@ -140,6 +192,7 @@ class Box {
         case MapNotify:
           // Without a window manager nobody gives a new window the keyboard.
           XSetInputFocus(d_, window_, RevertToPointerRoot, CurrentTime);
+          if (!startup_id_.empty()) EndStartup(d_, window_, startup_id_);
           break;
         case Expose:
           if (e.xexpose.count == 0) Draw();
@@ -230,6 +283,7 @@ class Box {
   XFontStruct* font_;
   std::vector<std::string> lines_;
   std::span<const std::uint8_t> icon_rgba_;
+  std::string startup_id_;  // the launcher's, for the first box only
   unsigned long background_ = 0, ink_ = 0, button_ = 0, edge_ = 0;
   int line_h_ = 0, width_ = 0, height_ = 0, text_y_ = 0, button_x_ = 0, button_y_ = 0;
   ::Window window_ = 0;

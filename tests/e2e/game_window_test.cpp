@@ -1,6 +1,11 @@
 // The real binary on a real X server: instructions, the full-screen window, ending it.
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "tests/e2e/game_screen.h"
 
@@ -35,12 +40,24 @@ class GameWindowTest : public ::testing::Test {
 
 class InstructionsTest : public GameWindowTest, public ::testing::WithParamInterface<Box> {};
 
-// GTK's box or the game's own: the same title and icon, and Return dismisses it.
+// GTK's box or the game's own: the same title and icon, and Return dismisses it. Launched
+// from a menu, the box is the window the launcher waits for.
 TEST_P(InstructionsTest, ShowFirstWithTheirIconThenTheWindowCoversTheScreen) {
-  game_ = x_.StartGame(GetParam());
+  const std::string launch = "glomper-e2e-" + std::to_string(getpid());
+  x_.WatchStartupMessages();
+  game_ = x_.StartGame(GetParam(), "", {"DESKTOP_STARTUP_ID=" + launch});
   const auto box = x_.WaitForWindow("HOW TO PLAY", Ms(10000));
   ASSERT_TRUE(box) << "no instructions box";
   EXPECT_FALSE(x_.FindWindowOfPid(game_.Pid())) << "no game window before the instructions";
+  EXPECT_EQ(x_.StartupIdOf(box->id), launch);
+  const std::string done = "remove: ID=\"" + launch + "\"";
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const std::vector<std::string> m = x_.StartupMessages();
+        return std::find(m.begin(), m.end(), done) != m.end();
+      },
+      Ms(5000)))
+      << "the launcher is never told the game is up";
   // The information icon: a blue disc at the left of the box.
   bool blue = false;
   WaitFor(

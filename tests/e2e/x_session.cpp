@@ -253,13 +253,13 @@ std::string TextProperty(Display* d, Window w, Atom property, Atom type) {
   return text;
 }
 
-long CardinalProperty(Display* d, Window w, Atom property) {
+long CardinalProperty(Display* d, Window w, Atom property, Atom type = XA_CARDINAL) {
   Atom actual;
   int format;
   unsigned long count, after;
   unsigned char* data = nullptr;
   long value = -1;
-  if (XGetWindowProperty(d, w, property, 0, 1, False, XA_CARDINAL, &actual, &format, &count, &after,
+  if (XGetWindowProperty(d, w, property, 0, 1, False, type, &actual, &format, &count, &after,
                          &data) == Success &&
       data != nullptr) {
     if (count == 1 && format == 32) value = *reinterpret_cast<long*>(data);
@@ -496,16 +496,56 @@ Process XSession::StartGame(const std::string& stderr_path, const std::vector<st
   return Process(argv, set, {"WAYLAND_DISPLAY"}, stderr_path);
 }
 
-Process XSession::StartGame(Box box, const std::string& stderr_path) {
+Process XSession::StartGame(Box box, const std::string& stderr_path,
+                            const std::vector<std::string>& env) {
   switch (box) {
     case Box::kGtk:
       break;
-    case Box::kNoGtk:
-      return StartGame(stderr_path, {}, {"LD_PRELOAD=" GLOMPER_HIDE_GTK});
+    case Box::kNoGtk: {
+      std::vector<std::string> hidden = env;
+      hidden.emplace_back("LD_PRELOAD=" GLOMPER_HIDE_GTK);
+      return StartGame(stderr_path, {}, hidden);
+    }
     case Box::kGtkStarved:
-      return StartGame(stderr_path, {"sh", "-c", "ulimit -v 100000 && exec \"$0\""});
+      return StartGame(stderr_path, {"sh", "-c", "ulimit -v 100000 && exec \"$0\""}, env);
   }
-  return StartGame(stderr_path);
+  return StartGame(stderr_path, {}, env);
+}
+
+void XSession::WatchStartupMessages() {
+  XSelectInput(display_, DefaultRootWindow(display_), PropertyChangeMask);
+  XSync(display_, False);
+}
+
+std::vector<std::string> XSession::StartupMessages() {
+  const Atom begin = XInternAtom(display_, "_NET_STARTUP_INFO_BEGIN", False);
+  const Atom more = XInternAtom(display_, "_NET_STARTUP_INFO", False);
+  XEvent e;
+  while (XCheckTypedEvent(display_, ClientMessage, &e)) {
+    if (e.xclient.format != 8 ||
+        (e.xclient.message_type != begin && e.xclient.message_type != more)) {
+      continue;
+    }
+    std::string& piece = startup_pieces_[e.xclient.window];
+    if (e.xclient.message_type == begin) piece.clear();
+    const char* bytes = e.xclient.data.b;
+    const std::size_t length = std::find(bytes, bytes + 20, '\0') - bytes;
+    piece.append(bytes, length);
+    if (length < 20) {
+      startup_messages_.push_back(piece);
+      startup_pieces_.erase(e.xclient.window);
+    }
+  }
+  return startup_messages_;
+}
+
+std::string XSession::StartupIdOf(Window window) {
+  const Atom id = XInternAtom(display_, "_NET_STARTUP_ID", False);
+  const Atom utf8 = XInternAtom(display_, "UTF8_STRING", False);
+  if (std::string own = TextProperty(display_, window, id, utf8); !own.empty()) return own;
+  const long leader = CardinalProperty(display_, window,
+                                       XInternAtom(display_, "WM_CLIENT_LEADER", False), XA_WINDOW);
+  return leader > 0 ? TextProperty(display_, static_cast<Window>(leader), id, utf8) : "";
 }
 
 std::vector<WindowInfo> XSession::Windows() {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -132,8 +133,16 @@ class XSession {
   // optionally under a tool such as valgrind or strace.
   Process StartGame(const std::string& stderr_path = "", const std::vector<std::string>& under = {},
                     const std::vector<std::string>& env = {});
-  Process StartGame(Box box, const std::string& stderr_path = "");
+  Process StartGame(Box box, const std::string& stderr_path = "",
+                    const std::vector<std::string>& env = {});
   static std::string GameBinary();
+
+  // Startup notification (freedesktop) as a launcher sees it: from the call to Watch on, the
+  // messages sent to the root window ("remove: ID=…"), whole, in the order they came.
+  void WatchStartupMessages();
+  std::vector<std::string> StartupMessages();
+  // The launch a window says it belongs to: its _NET_STARTUP_ID, or its client leader's.
+  std::string StartupIdOf(Window window);
 
   // Every viewable client window, with its title (_NET_WM_NAME, else WM_NAME).
   std::vector<WindowInfo> Windows();
@@ -187,6 +196,8 @@ class XSession {
 
   std::string name_;
   Display* display_ = nullptr;
+  std::map<Window, std::string> startup_pieces_;  // messages not yet whole, by sender
+  std::vector<std::string> startup_messages_;
   int width_, height_;
   Desktop desktop_;
   std::string dir_;        // the session's own files: logs, configuration, runtime directory
