@@ -252,7 +252,7 @@ pid_t StartBox(Toolkit toolkit, const std::string& title, const std::string& tex
     setenv("DBUS_SESSION_BUS_ADDRESS", setting.session_bus.c_str(), 1);
   }
   if (!setting.gdk_backend.empty()) setenv("GDK_BACKEND", setting.gdk_backend.c_str(), 1);
-  // GTK reads both where the freedesktop specifications put them; so does the Xlib box.
+  // GTK reads both where freedesktop.org's conventions put them; so does the Xlib box.
   if (!setting.startup_id.empty()) setenv("DESKTOP_STARTUP_ID", setting.startup_id.c_str(), 1);
   if (!setting.activation_token.empty()) {
     setenv("XDG_ACTIVATION_TOKEN", setting.activation_token.c_str(), 1);
