@@ -94,13 +94,12 @@ TEST_P(ScreenSizeTest, TheGameCoversTheScreenFollowsThePointerAndEndsOnEsc) {
   const Desk& desk = GetParam();
   // Mutter's monitors are its own, from the left; on Xvfb one output is split into them.
   const bool own_monitors = desk.desktop == Desktop::kMutter;
+  std::vector<Area> from_left = own_monitors ? desk.monitors : std::vector<Area>{};
+  std::sort(from_left.begin(), from_left.end(),
+            [](const Area& a, const Area& b) { return a.x < b.x; });
   std::vector<std::pair<int, int>> sizes;
-  for (const Area& m : desk.monitors) sizes.emplace_back(m.width, m.height);
-  if (own_monitors && sizes.size() == 2 && desk.monitors[0].x > desk.monitors[1].x) {
-    std::swap(sizes[0], sizes[1]);
-  }
-  XSession x(desk.width, desk.height, desk.desktop, 24,
-             own_monitors ? sizes : std::vector<std::pair<int, int>>{});
+  for (const Area& m : from_left) sizes.emplace_back(m.width, m.height);
+  XSession x(desk.width, desk.height, desk.desktop, 24, sizes);
   ASSERT_TRUE(x.Ok()) << "no " << DesktopName(desk.desktop) << " session";
   // Monitors are set up before the desktop starts, as a login does.
   if (!desk.monitors.empty() && !own_monitors) {
