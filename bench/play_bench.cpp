@@ -31,9 +31,12 @@ struct Run {
   int exit_status = -1;
 };
 
+// A figure of a run, by member.
+using Figure = double Run::*;
+
 struct Budget {
   const char* name;
-  double Run::*field;
+  Figure field;
   double limit;
   const char* unit;
 };

@@ -270,7 +270,7 @@ SdlSystem::~SdlSystem() {
 std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& error) {
   // Our own handlers, so that a signal also ends the program while a dialog is open.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  struct sigaction action {};
+  struct sigaction action = {};
   action.sa_handler = OnQuitSignal;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
