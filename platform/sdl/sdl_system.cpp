@@ -1,24 +1,19 @@
 #include "platform/sdl/sdl_system.h"
 
 #include <SDL.h>
-#include <SDL_syswm.h>
-#include <X11/Xlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <string>
-#include <tuple>
 #include <utility>
-
-#include <unistd.h>
 
 #include "platform/gif_decoder.h"
 #include "platform/sdl/key_codes.h"
-#include "platform/sdl/wayland_window.h"
-#include "platform/sdl/x11_desktop.h"
+#include "platform/sdl/window_backend.h"
+#include "platform/sdl/x11_backend.h"
 
 namespace platform {
 
@@ -27,14 +22,6 @@ namespace {
 volatile std::sig_atomic_t g_quit = 0;  // set by SIGINT/SIGTERM, read by the loop
 
 extern "C" void OnQuitSignal(int) { g_quit = 1; }
-
-// Whenever the X server goes, mid-play or with a box open: one line of ours, status 1. The box
-// dies with the game.
-int OnDisplayLost(Display*) {
-  static const char kLine[] = "glomper: lost the connection to the display\n";
-  [[maybe_unused]] const auto written = write(STDERR_FILENO, kLine, sizeof kLine - 1);
-  _exit(1);
-}
 
 // A message that no box could show, on one line of standard error.
 void PrintOneLine(const std::string& title, const std::string& text) {
@@ -71,11 +58,18 @@ std::string WithLineFeeds(std::string_view text) {
   return out;
 }
 
-struct SurfaceDeleter {
-  void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
-};
+bool Set(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
 
 }  // namespace
+
+void LostTheDisplay() {
+  static const char kLine[] = "glomper: lost the connection to the display\n";
+  [[maybe_unused]] const auto written = write(STDERR_FILENO, kLine, sizeof kLine - 1);
+  _exit(1);
+}
 
 // ---- Window ----
 
@@ -84,191 +78,46 @@ class SdlWindow : public Window {
   SdlWindow(SdlSystem& system, const WindowSpec& spec) : system_(system), spec_(spec) {}
   ~SdlWindow() override {
     if (system_.window_ == this) system_.window_ = nullptr;
-    if (wayland_) return;  // it owns the SDL window
-    if (window_ != nullptr) SDL_DestroyWindow(window_);
   }
 
   double Width() const override { return Size().first * double{kTwipsPerPixel}; }
   double Height() const override { return Size().second * double{kTwipsPerPixel}; }
-
-  // Covering the screen is confirmed by the window system: exposed, and placed exactly over
-  // the monitor (on X11) or the display. The size SDL reports in full-screen mode proves
-  // nothing (it is the display's from creation on).
   int State() const override {
-    if (wayland_) return wayland_->FullScreen() ? kStateMaximised : kStateNormal;
-    if (window_ == nullptr || !exposed_) return kStateNormal;
-    if (desktop_) return desktop_->Covered() ? kStateMaximised : kStateNormal;
-    SDL_Rect bounds;
-    const int display = SDL_GetWindowDisplayIndex(window_);
-    if (display < 0 || SDL_GetDisplayBounds(display, &bounds) != 0) return kStateNormal;
-    WindowGeometry actual;
-    SDL_GetWindowPosition(window_, &actual.x, &actual.y);
-    std::tie(actual.width, actual.height) = Size();
-    return actual == WindowGeometry{bounds.x, bounds.y, bounds.w, bounds.h} ? kStateMaximised
-                                                                            : kStateNormal;
+    return created_ && system_.backend_->Covered() ? kStateMaximised : kStateNormal;
   }
-
-  // The window is made when it is first shown: created visible and full-screen, it covers
-  // the display even where no window manager would resize it. On X11 it is mapped already
-  // asking for full screen on the monitor, with the player's time, so that it comes in front.
   void Show() override {
-    if (window_ == nullptr && OnWayland()) {
-      wayland_ = WaylandWindow::Create(spec_.client_width_px, spec_.client_height_px);
-      if (wayland_) window_ = wayland_->Sdl();
-    }
-    if (wayland_) return;
-    if (window_ != nullptr) {
-      SDL_ShowWindow(window_);
-      return;
-    }
-    desktop_ = X11Desktop::Open(system_.watch_);
-    if (desktop_) {
-      const WindowGeometry& at = desktop_->Monitor();
-      window_ = SDL_CreateWindow("", at.x, at.y, at.width, at.height,
-                                 SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
-    } else {
-      window_ = SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                                 spec_.client_width_px, spec_.client_height_px,
-                                 SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP);
-    }
-    if (window_ == nullptr) {
-      std::fprintf(stderr, "glomper: cannot create the game window (%s)\n", SDL_GetError());
-      system_.End(1);
-    }
-    if (!spec_.icon_bmp.empty()) {
-      SDL_RWops* rw =
-          SDL_RWFromConstMem(spec_.icon_bmp.data(), static_cast<int>(spec_.icon_bmp.size()));
-      std::unique_ptr<SDL_Surface, SurfaceDeleter> icon(SDL_LoadBMP_RW(rw, 1));
-      if (icon) SDL_SetWindowIcon(window_, icon.get());
-    }
-    if (desktop_) {
-      desktop_->Prepare(window_, system_.user_time_);
-      SDL_ShowWindow(window_);
-      desktop_->Activate();
-    } else {
-      SDL_RaiseWindow(window_);
-    }
-  }
-
-  // The desktop may change under the window: monitors, window managers.
-  void Follow() {
-    if (desktop_) desktop_->Follow();
-  }
-
-  void OnWindowEvent(const SDL_WindowEvent& event) {
-    switch (event.event) {
-      case SDL_WINDOWEVENT_EXPOSED:
-        exposed_ = true;
-        push_all_ = true;
-        break;
-      case SDL_WINDOWEVENT_SIZE_CHANGED:
-        surface_ = nullptr;  // SDL makes a new one at the new size
-        actual_size_ = {event.data1, event.data2};
-        if (on_resize) on_resize();
-        break;
-      case SDL_WINDOWEVENT_HIDDEN:
-        exposed_ = false;
-        break;
-      default:
-        break;
-    }
-  }
-
-  // The window as the box's process names it, so that a box can belong to it; empty before
-  // it is shown.
-  std::string ParentHandle() {
-    if (wayland_) return wayland_->ExportHandle();
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (window_ == nullptr || !SDL_GetWindowWMInfo(window_, &info) ||
-        info.subsystem != SDL_SYSWM_X11) {
-      return {};
-    }
-    return std::to_string(info.info.x11.window);
-  }
-
-  // The last picture before a modal box: on Wayland not left for the compositor's next frame.
-  void PresentBeforeBox() {
-    if (wayland_) return wayland_->PresentNow(scene_);
-    Present();
-  }
-
-  // Draws what changed since the last present and pushes just those rectangles.
-  void Present() {
-    if (wayland_) {
-      wayland_->Present(scene_);
-      return;
-    }
-    if (window_ == nullptr || !(SDL_GetWindowFlags(window_) & SDL_WINDOW_SHOWN)) return;
-    if (surface_ == nullptr) {
-      surface_ = SDL_GetWindowSurface(window_);
-      if (surface_ == nullptr) return;
-      scene_.InvalidateAll();
-      staging_.reset();
-      // Compose straight into the window's pixels when they are 32-bit XRGB, as on X11.
-      if (surface_->format->format != SDL_PIXELFORMAT_RGB888 &&
-          surface_->format->format != SDL_PIXELFORMAT_ARGB8888) {
-        staging_.reset(SDL_CreateRGBSurfaceWithFormat(0, surface_->w, surface_->h, 32,
-                                                      SDL_PIXELFORMAT_ARGB8888));
-        if (!staging_) return;
-      }
-    }
-    SDL_Surface* target = staging_ ? staging_.get() : surface_;
-    if (scene_.NeedsCompose()) {
-      const Canvas canvas{static_cast<std::uint32_t*>(target->pixels), target->w, target->h,
-                          target->pitch / 4};
-      const std::vector<PixelRect>& rects = scene_.Compose(canvas);
-      rects_.clear();
-      for (const PixelRect& r : rects) rects_.push_back({r.x0, r.y0, r.Width(), r.Height()});
-      if (staging_) {
-        for (SDL_Rect r : rects_) SDL_BlitSurface(staging_.get(), &r, surface_, &r);
-      }
-      if (!push_all_ && !rects_.empty()) {
-        SDL_UpdateWindowSurfaceRects(window_, rects_.data(), static_cast<int>(rects_.size()));
-      }
-    }
-    if (push_all_) {
-      push_all_ = false;
-      SDL_UpdateWindowSurface(window_);
-    }
+    if (created_) return;
+    created_ = true;
+    system_.backend_->Create(spec_, system_.user_time_);
   }
 
  private:
   std::pair<int, int> Size() const {
-    if (window_ == nullptr) return {spec_.client_width_px, spec_.client_height_px};
-    if (wayland_) return wayland_->Size();
-    if (actual_size_) return *actual_size_;
-    int w = 0, h = 0;
-    SDL_GetWindowSize(window_, &w, &h);
-    return {w, h};
+    return created_ ? system_.backend_->Size()
+                    : std::pair{spec_.client_width_px, spec_.client_height_px};
   }
 
   SdlSystem& system_;
   WindowSpec spec_;
-  SDL_Window* window_ = nullptr;
-  SDL_Surface* surface_ = nullptr;
-  std::unique_ptr<SDL_Surface, SurfaceDeleter> staging_;
-  std::vector<SDL_Rect> rects_;
-  bool exposed_ = false;
-  bool push_all_ = false;
-  std::optional<std::pair<int, int>> actual_size_;  // as the window system last told
-  std::unique_ptr<X11Desktop> desktop_;             // null when not on X11
-  std::unique_ptr<WaylandWindow> wayland_;          // on Wayland, the window itself
+  bool created_ = false;
 };
 
 // ---- System ----
 
-SdlSystem::SdlSystem(const DialogArt& art, DialogSetting setting, Display* watch)
-    : System(kSteadyClock), art_(art), dialog_setting_(std::move(setting)), watch_(watch) {}
+SdlSystem::SdlSystem(std::unique_ptr<WindowBackend> backend, BoxRequest box_setting)
+    : System(kSteadyClock),
+      backend_(std::move(backend)),
+      boxes_(BoxHost::OfThisProgram()),
+      box_setting_(std::move(box_setting)) {}
 
 SdlSystem::~SdlSystem() {
-  if (watch_ != nullptr) XCloseDisplay(watch_);
   X11Ending();
+  backend_.reset();
   SDL_Quit();
 }
 
-std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& error) {
-  // Our own handlers, so that a signal also ends the program while a dialog is open.
+std::unique_ptr<SdlSystem> SdlSystem::Start(std::string& error) {
+  // Our own handlers, so that a signal also ends the program while a box is open.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   struct sigaction action = {};
   action.sa_handler = OnQuitSignal;
@@ -276,19 +125,14 @@ std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& e
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 
-  auto set = [](const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
-  };
-  const bool driver_chosen = set("SDL_VIDEODRIVER");
-  if (!driver_chosen && !set("DISPLAY") && !set("WAYLAND_DISPLAY")) {
+  const bool driver_chosen = Set("SDL_VIDEODRIVER");
+  if (!driver_chosen && !Set("DISPLAY") && !Set("WAYLAND_DISPLAY")) {
     error = "cannot open the display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
     return nullptr;
   }
   // The game talks to no session bus: without one, the D-Bus library would start one (and
-  // leave it running) for SDL's screensaver and input-method calls. The box gets the
-  // player's bus back, where there is one.
-  DialogSetting setting;
+  // leave it running) for SDL's screensaver and input-method calls. Boxes get the player's.
+  BoxRequest setting;
   if (const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS")) setting.session_bus = bus;
   // What the launcher gave for the first window goes to the instructions box, and to no later
   // window: used again, an old time would keep an end box behind the game.
@@ -300,17 +144,29 @@ std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& e
   setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
   // The game takes no text: keys come straight from the server, not through an input method.
   setenv("XMODIFIERS", "@im=none", 1);
+
+  // On X11 the game's own connection comes first: a screen it cannot draw on is refused with
+  // its own words, whatever SDL would say of it.
+  _XDisplay* own_x11 = nullptr;
+  if (!driver_chosen && Set("DISPLAY")) {
+    own_x11 = OpenX11(error);
+    if (own_x11 == nullptr && (!error.empty() || !Set("WAYLAND_DISPLAY"))) {
+      if (error.empty()) error = "cannot open the display";
+      return nullptr;
+    }
+  }
   if (!driver_chosen) {
     // Only the window systems the environment names: probing others prints their errors.
-    SDL_SetHint(SDL_HINT_VIDEODRIVER, !set("WAYLAND_DISPLAY") ? "x11"
-                                      : !set("DISPLAY")       ? "wayland"
-                                                              : "x11,wayland");
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, own_x11 != nullptr ? "x11" : "wayland");
   }
-  X11HandleErrors();  // before SDL, which passes on the errors it does not expect
-  // The game window needs no decorations, so Wayland's decoration library is not loaded.
+  // The game window needs no decorations, so Wayland's decoration library is not loaded; its
+  // size is in the compositor's units, whatever the scale (SDL3 would count in pixels).
   SDL_SetHint(SDL_HINT_VIDEO_WAYLAND_ALLOW_LIBDECOR, "0");
+  SDL_SetHint("SDL_VIDEO_WAYLAND_SCALE_TO_DISPLAY", "0");
+  SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     error = std::string("cannot open the display (") + SDL_GetError() + ")";
+    if (own_x11 != nullptr) CloseX11(own_x11);
     return nullptr;
   }
   // SDL falls back to drivers that show nothing; a player would face an invisible game.
@@ -321,34 +177,24 @@ std::unique_ptr<SdlSystem> SdlSystem::Start(const DialogArt& art, std::string& e
     return nullptr;
   }
   SDL_StopTextInput();
-  Display* watch = nullptr;
-  // Pushing rectangles of the window surface is what keeps drawing cheap; on Wayland SDL
-  // has no window surface without its accelerated path.
+  std::unique_ptr<WindowBackend> backend;
   if (driver == "x11") {
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    setting.gdk_backend = "x11";
-    XSetIOErrorHandler(OnDisplayLost);
-    // A connection of our own: for noticing while a box is open that the server is gone, and
-    // for following the desktop (monitors, window managers) without touching SDL's events.
-    watch = XOpenDisplay(nullptr);
-    if (watch == nullptr) {
+    if (own_x11 == nullptr && (own_x11 = OpenX11(error)) == nullptr) {
       SDL_Quit();
-      error = "cannot open the display";
+      if (error.empty()) error = "cannot open the display";
       return nullptr;
     }
-    const int depth = DefaultDepth(watch, DefaultScreen(watch));
-    if (depth < 15) {
-      XCloseDisplay(watch);
-      SDL_Quit();
-      error = "the screen shows " + std::to_string(depth) +
-              "-bit colour; the game needs 15-bit colour or more";
-      return nullptr;
+    backend = MakeX11Backend(own_x11);
+  } else {
+    if (own_x11 != nullptr) CloseX11(own_x11);
+    if (driver == "wayland") {
+      SDL_Rect screen{0, 0, 0, 0};
+      SDL_GetDisplayBounds(0, &screen);
+      backend = MakeWaylandBackend(screen.w, screen.h);
     }
-  } else if (driver == "wayland") {
-    setting.gdk_backend = "wayland";
+    if (!backend) backend = MakeSurfaceBackend();
   }
-  SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
-  return std::unique_ptr<SdlSystem>(new SdlSystem(art, std::move(setting), watch));
+  return std::unique_ptr<SdlSystem>(new SdlSystem(std::move(backend), std::move(setting)));
 }
 
 std::unique_ptr<Window> SdlSystem::CreateWindow(const WindowSpec& spec) {
@@ -357,29 +203,49 @@ std::unique_ptr<Window> SdlSystem::CreateWindow(const WindowSpec& spec) {
   return created;
 }
 
+void SdlSystem::KeepAnswering() {
+  SDL_Event event;
+  while (SDL_PollEvent(&event) != 0) {
+    // A close request still ends the game; the game's own input waits for no one.
+    if (event.type == SDL_QUIT) Dispatch(event);
+    if (event.type == SDL_WINDOWEVENT || event.type == SDL_SYSWMEVENT) backend_->OnSdlEvent(event);
+  }
+  // The window is painted again where it was uncovered; a resize waits for play to go on.
+  backend_->Follow(window_ != nullptr ? &window_->GetScene() : nullptr);
+  if (backend_->ConnectionLost() || !backend_->Reaches()) LostTheDisplay();
+}
+
 void SdlSystem::MessageBox(std::string_view text, MessageIcon icon, std::string_view title) {
   // What led to the message is on the screen before the box covers the game.
-  if (window_ != nullptr) window_->PresentBeforeBox();
-  const std::string plain = WithLineFeeds(text);
-  const std::string heading(title);
-  const bool critical = icon == MessageIcon::kCritical;
-  // Asking the server for a reply finds out whether it is still there; a dead connection
-  // calls OnDisplayLost. What arrived meanwhile stays queued for the desktop to follow.
-  const DialogWatch watch{g_quit, watch_ != nullptr ? ConnectionNumber(watch_) : -1,
-                          [this] { XSync(watch_, False); }};
-  DialogSetting setting = dialog_setting_;
-  if (window_ != nullptr) setting.parent = window_->ParentHandle();
+  if (window_ != nullptr) backend_->Present(window_->GetScene(), /*now=*/true);
+  BoxRequest request = box_setting_;
+  request.title = std::string(title);
+  request.text = WithLineFeeds(text);
+  request.icon = icon;
+  backend_->Describe(request);
   // The launcher's notification is the first box's alone.
-  dialog_setting_.startup_id.clear();
-  dialog_setting_.activation_token.clear();
-  switch (ShowDialog(heading, plain, critical, art_, setting, watch, user_time_)) {
-    case DialogResult::kDismissed:
+  box_setting_.startup_id.clear();
+  box_setting_.activation_token.clear();
+  const BoxWatch watch{g_quit, backend_->WatchFds(), [this] { KeepAnswering(); }};
+  BoxAnswer answer;
+  BoxResult result = boxes_.Show(request, watch, answer);
+  // Where GTK is missing or cannot start, the game's own box; it needs an X display.
+  if (result == BoxResult::kUnavailable && request.window_system == WindowSystem::kX11) {
+    request.toolkit = Toolkit::kXlib;
+    result = boxes_.Show(request, watch, answer);
+  }
+  switch (result) {
+    case BoxResult::kDismissed:
+      user_time_ = answer.user_time;
       return;
-    case DialogResult::kInterrupted:
+    case BoxResult::kInterrupted:
       End(0);
-    case DialogResult::kUnavailable:
+    case BoxResult::kUnavailable:
+      // A box that could not be shown may have lost the display with the game.
+      KeepAnswering();
       // Nothing to wait for: the player reads it here, and the game goes on as if dismissed.
-      PrintOneLine(heading, plain);
+      PrintOneLine(request.title, request.text);
+      user_time_ = 0;
       return;
   }
 }
@@ -389,11 +255,9 @@ PictureRef SdlSystem::LoadPicture(std::span<const std::uint8_t> gif) { return De
 void SdlSystem::Dispatch(const SDL_Event& event) {
   switch (event.type) {
     case SDL_QUIT:
+      if (backend_->ConnectionLost()) LostTheDisplay();
       // The window manager's close request ends the game as Esc does.
       End(0);
-    case SDL_WINDOWEVENT:
-      if (window_ != nullptr) window_->OnWindowEvent(event.window);
-      break;
     case SDL_MOUSEMOTION:
       if (window_ != nullptr && window_->on_mouse_move) {
         window_->on_mouse_move(MouseButtons(event.motion.state), ShiftState(SDL_GetModState()),
@@ -407,6 +271,7 @@ void SdlSystem::Dispatch(const SDL_Event& event) {
       }
       break;
     default:
+      backend_->OnSdlEvent(event);
       break;
   }
 }
@@ -431,11 +296,13 @@ void SdlSystem::Run() {
       while (SDL_PollEvent(&event) != 0);
     }
     if (g_quit) End(0);
-    if (window_ != nullptr) window_->Follow();
+    Scene* scene = window_ != nullptr ? &window_->GetScene() : nullptr;
+    if (backend_->Follow(scene) && window_ != nullptr && window_->on_resize) window_->on_resize();
+    if (backend_->ConnectionLost()) LostTheDisplay();
     const Nanoseconds tick_time = kSteadyClock.Now();
     while (timers_.FireOneDue(tick_time)) {
     }
-    if (window_ != nullptr) window_->Present();
+    if (window_ != nullptr) backend_->Present(window_->GetScene(), /*now=*/false);
   }
 }
 

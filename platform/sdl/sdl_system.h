@@ -3,23 +3,23 @@
 #include <memory>
 #include <string>
 
-#include "platform/sdl/dialog.h"
+#include "platform/box/box_host.h"
 #include "platform/system.h"
 
 union SDL_Event;
-struct _XDisplay;  // NOLINT(bugprone-reserved-identifier): Xlib's own name for Display
-using Display = _XDisplay;
 
 namespace platform {
 
 class SdlWindow;
+class WindowBackend;
 
-// The window-system services on SDL2: one full-screen window, drawn by pushing only the
-// rectangles that changed, and a loop that sleeps until the next timer or event.
+// The window-system services on SDL2: one full-screen window, drawn by its window system's
+// backend, pushing only the rectangles that changed, and a loop that sleeps until the next
+// timer or event. Message boxes are shown by a process of their own.
 class SdlSystem : public System {
  public:
   // Starts SDL's video; on failure returns null and says why in `error`.
-  static std::unique_ptr<SdlSystem> Start(const DialogArt& art, std::string& error);
+  static std::unique_ptr<SdlSystem> Start(std::string& error);
   ~SdlSystem() override;
 
   std::unique_ptr<Window> CreateWindow(const WindowSpec& spec) override;
@@ -31,12 +31,15 @@ class SdlSystem : public System {
 
  private:
   friend class SdlWindow;
-  SdlSystem(const DialogArt& art, DialogSetting setting, Display* watch);
+  SdlSystem(std::unique_ptr<WindowBackend> backend, BoxRequest box_setting);
   void Dispatch(const SDL_Event& event);
+  // While a box is open: the window keeps answering, nothing of the game runs.
+  void KeepAnswering();
 
-  DialogArt art_;
-  DialogSetting dialog_setting_;
-  Display* watch_;  // X11 only: our own connection (server loss, the desktop)
+  std::unique_ptr<WindowBackend> backend_;
+  BoxHost boxes_;
+  // What every box is told of the game's surroundings; the launch is the first box's alone.
+  BoxRequest box_setting_;
   SdlWindow* window_ = nullptr;
   // The window system's time of the player's last answer to a box (0 if unknown), for the
   // window shown after it.

@@ -1,28 +1,18 @@
-#include "platform/sdl/dialog.h"
+#include "platform/box/gtk_box.h"
 
 #include <X11/Xlib.h>
-
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <gtk/gtk.h>
-#include <poll.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <optional>
+#include <span>
+#include <string>
+#include <type_traits>
 #include <vector>
-
-#include "platform/sdl/x11_message_box.h"
 
 namespace platform {
 
 namespace {
 
-constexpr int kExitUnavailable = 3;
 constexpr int kIconSide = 48;
 
 // GTK is never linked: only the dialog process loads it.
@@ -130,40 +120,33 @@ std::vector<std::uint8_t> BmpToRgb(std::span<const std::uint8_t> bmp, int& side)
 // Makes the box a dialog of the game's window, before it is shown: window managers and
 // compositors that hide other windows behind a full-screen one (i3, sway) show its own
 // dialogs above it, with the keyboard.
-void BelongTo(const Gtk& gtk, GtkWidget* dialog, const DialogSetting& setting) {
-  if (setting.parent.empty()) return;
+void BelongTo(const Gtk& gtk, GtkWidget* dialog, const BoxRequest& request) {
   gtk.realize(dialog);
   GdkWindow* box = gtk.get_window(dialog);
   if (box == nullptr) return;
-  if (setting.gdk_backend == "x11" && gtk.x11_foreign_window != nullptr) {
-    GdkWindow* game = gtk.x11_foreign_window(gtk.default_display(),
-                                             std::strtoul(setting.parent.c_str(), nullptr, 0));
+  if (request.window_system == WindowSystem::kX11 && request.x11_parent != 0 &&
+      gtk.x11_foreign_window != nullptr) {
+    GdkWindow* game = gtk.x11_foreign_window(gtk.default_display(), request.x11_parent);
     if (game != nullptr) gtk.set_transient_for(box, game);
-  } else if (setting.gdk_backend == "wayland" &&
+  } else if (request.window_system == WindowSystem::kWayland && !request.wayland_parent.empty() &&
              gtk.wayland_set_transient_for_exported != nullptr) {
-    std::string handle = setting.parent;
+    std::string handle = request.wayland_parent;
     gtk.wayland_set_transient_for_exported(box, handle.data());
   }
 }
 
 // Without a window manager nobody gives a new window the keyboard: the box takes it.
-void TakeKeyboardIfUnmanaged(const Gtk& gtk, GtkWidget* dialog, const DialogSetting& setting) {
-  if (setting.gdk_backend != "x11" || gtk.x11_xdisplay == nullptr || gtk.x11_xid == nullptr) return;
-  Display* display = gtk.x11_xdisplay(gtk.default_display());
+void TakeKeyboard(const Gtk& gtk, GtkWidget* dialog) {
   GdkWindow* box = gtk.get_window(dialog);
-  const std::string selection = "WM_S" + std::to_string(DefaultScreen(display));
-  if (box == nullptr ||
-      XGetSelectionOwner(display, XInternAtom(display, selection.c_str(), False)) != None) {
-    return;
-  }
+  if (gtk.x11_xdisplay == nullptr || gtk.x11_xid == nullptr || box == nullptr) return;
+  Display* display = gtk.x11_xdisplay(gtk.default_display());
   XSetInputFocus(display, gtk.x11_xid(box), RevertToPointerRoot, CurrentTime);
   XFlush(display);
 }
 
-// The GTK box; nullopt when GTK is missing or cannot reach the display.
-std::optional<std::uint32_t> ShowGtkBox(const std::string& title, const std::string& text,
-                                        bool critical, const DialogArt& art,
-                                        const DialogSetting& setting) {
+}  // namespace
+
+std::optional<std::uint32_t> ShowGtkBox(const BoxRequest& request, const DialogArt& art) {
   Gtk gtk{};
   int argc = 0;
   char** argv = nullptr;
@@ -171,7 +154,7 @@ std::optional<std::uint32_t> ShowGtkBox(const std::string& title, const std::str
 
   GtkWidget* dialog = gtk.dialog_new();
   auto* window = reinterpret_cast<GtkWindow*>(dialog);
-  gtk.set_title(window, title.c_str());
+  gtk.set_title(window, request.title.c_str());
   gtk.set_resizable(window, FALSE);
   gtk.set_position(window, GTK_WIN_POS_CENTER);
   gtk.set_keep_above(window, TRUE);
@@ -185,141 +168,28 @@ std::optional<std::uint32_t> ShowGtkBox(const std::string& title, const std::str
   GtkWidget* row = gtk.box_new(GTK_ORIENTATION_HORIZONTAL, 16);
   gtk.set_border_width(reinterpret_cast<GtkContainer*>(row), 16);
   const std::span<const std::uint8_t> art_rgba =
-      critical ? art.critical_rgba : art.information_rgba;
+      request.icon == MessageIcon::kCritical ? art.critical_rgba : art.information_rgba;
   if (art_rgba.size() == std::size_t{kIconSide} * kIconSide * 4) {
     GdkPixbuf* pixbuf = gtk.pixbuf_new(art_rgba.data(), GDK_COLORSPACE_RGB, TRUE, 8, kIconSide,
                                        kIconSide, kIconSide * 4, nullptr, nullptr);
     gtk.pack_start(reinterpret_cast<GtkBox*>(row), gtk.image_new(pixbuf), FALSE, FALSE, 0);
   }
-  gtk.pack_start(reinterpret_cast<GtkBox*>(row), gtk.label_new(text.c_str()), TRUE, TRUE, 0);
+  gtk.pack_start(reinterpret_cast<GtkBox*>(row), gtk.label_new(request.text.c_str()), TRUE, TRUE,
+                 0);
   gtk.pack_start(reinterpret_cast<GtkBox*>(gtk.content_area(reinterpret_cast<GtkDialog*>(dialog))),
                  row, TRUE, TRUE, 0);
 
   // Return presses the focused OK button; Esc closes the dialog, which also dismisses it.
   GtkWidget* ok = gtk.add_button(reinterpret_cast<GtkDialog*>(dialog), "OK", GTK_RESPONSE_OK);
   gtk.set_default_response(reinterpret_cast<GtkDialog*>(dialog), GTK_RESPONSE_OK);
-  BelongTo(gtk, dialog, setting);
+  BelongTo(gtk, dialog, request);
   gtk.show_all(dialog);
-  TakeKeyboardIfUnmanaged(gtk, dialog, setting);
+  if (request.take_keyboard && request.window_system == WindowSystem::kX11) {
+    TakeKeyboard(gtk, dialog);
+  }
   gtk.grab_focus(ok);
   gtk.run(reinterpret_cast<GtkDialog*>(dialog));
   return gtk.current_event_time();
-}
-
-enum class Toolkit { kGtk, kXlib };
-
-// The box's process: says 'D' and the dismissing event's time through the pipe, not through
-// the exit status, which tools such as valgrind may replace.
-[[noreturn]] void RunBox(Toolkit toolkit, const std::string& title, const std::string& text,
-                         bool critical, const DialogArt& art, const DialogSetting& setting,
-                         int dismissed_fd) {
-  const unsigned long x11_parent =
-      setting.gdk_backend == "x11" ? std::strtoul(setting.parent.c_str(), nullptr, 0) : 0;
-  const std::optional<std::uint32_t> time =
-      toolkit == Toolkit::kGtk ? ShowGtkBox(title, text, critical, art, setting)
-                               : ShowX11MessageBox(title, text, critical, art, x11_parent);
-  if (!time) _exit(kExitUnavailable);
-  char answer[1 + sizeof *time] = {'D'};
-  std::memcpy(answer + 1, &*time, sizeof *time);
-  if (write(dismissed_fd, answer, sizeof answer) != static_cast<ssize_t>(sizeof answer)) {
-    _exit(kExitUnavailable);
-  }
-  _exit(0);
-}
-
-// Dying silently is all a box can do without its display: the game says what happened.
-int LeaveQuietly(Display*) { _exit(kExitUnavailable); }
-
-// Starts the box's process. What the toolkits print is theirs, not the game's: the box
-// writes nowhere. It finds the player's session bus as the game found it, and uses the
-// accessibility bridge only where there is one.
-pid_t StartBox(Toolkit toolkit, const std::string& title, const std::string& text, bool critical,
-               const DialogArt& art, const DialogSetting& setting, int pipe_fds[2]) {
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  close(pipe_fds[0]);
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
-  prctl(PR_SET_PDEATHSIG, SIGKILL);  // a box must not outlive the game
-  if (getppid() != parent) _exit(kExitUnavailable);
-  const int null_fd = open("/dev/null", O_WRONLY);
-  if (null_fd >= 0) dup2(null_fd, STDERR_FILENO);
-  XSetIOErrorHandler(LeaveQuietly);
-  if (setting.session_bus.empty()) {
-    setenv("NO_AT_BRIDGE", "1", 1);
-  } else {
-    setenv("DBUS_SESSION_BUS_ADDRESS", setting.session_bus.c_str(), 1);
-  }
-  if (!setting.gdk_backend.empty()) setenv("GDK_BACKEND", setting.gdk_backend.c_str(), 1);
-  // GTK reads both where freedesktop.org's conventions put them; so does the Xlib box.
-  if (!setting.startup_id.empty()) setenv("DESKTOP_STARTUP_ID", setting.startup_id.c_str(), 1);
-  if (!setting.activation_token.empty()) {
-    setenv("XDG_ACTIVATION_TOKEN", setting.activation_token.c_str(), 1);
-    if (setting.startup_id.empty()) {
-      setenv("DESKTOP_STARTUP_ID", setting.activation_token.c_str(), 1);
-    }
-  }
-  RunBox(toolkit, title, text, critical, art, setting, pipe_fds[1]);
-}
-
-// Runs one box to its end.
-DialogResult RunOneBox(Toolkit toolkit, const std::string& title, const std::string& text,
-                       bool critical, const DialogArt& art, const DialogSetting& setting,
-                       const DialogWatch& watch, std::uint32_t& user_time) {
-  int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return DialogResult::kUnavailable;
-  const pid_t pid = StartBox(toolkit, title, text, critical, art, setting, pipe_fds);
-  close(pipe_fds[1]);
-  if (pid < 0) {
-    close(pipe_fds[0]);
-    return DialogResult::kUnavailable;
-  }
-  // The pipe gives 'D' and a time when the player dismisses the box, or ends when the
-  // process does.
-  char answer[1 + sizeof user_time] = {};
-  std::size_t have = 0;
-  for (;;) {
-    if (watch.quit) {
-      kill(pid, SIGKILL);
-      have = 0;
-      break;
-    }
-    pollfd pfds[2] = {{pipe_fds[0], POLLIN, 0}, {watch.display_fd, POLLIN, 0}};
-    // A signal wakes the poll; the timeout covers one that lands just before it.
-    if (poll(pfds, watch.display_fd >= 0 ? 2 : 1, 100) <= 0) continue;
-    if (pfds[1].revents != 0 && watch.on_display) watch.on_display();
-    if (pfds[0].revents == 0) continue;
-    const ssize_t got = read(pipe_fds[0], answer + have, sizeof answer - have);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    have += static_cast<std::size_t>(got);
-    if (have == sizeof answer) break;
-  }
-  close(pipe_fds[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (watch.quit) return DialogResult::kInterrupted;
-  if (have != sizeof answer || answer[0] != 'D') {
-    // A box that dies without an answer may have lost the display with the game.
-    if (watch.on_display) watch.on_display();
-    return DialogResult::kUnavailable;
-  }
-  std::memcpy(&user_time, answer + 1, sizeof user_time);
-  return DialogResult::kDismissed;
-}
-
-}  // namespace
-
-DialogResult ShowDialog(const std::string& title, const std::string& text, bool critical,
-                        const DialogArt& art, const DialogSetting& setting,
-                        const DialogWatch& watch, std::uint32_t& user_time) {
-  user_time = 0;
-  const DialogResult gtk =
-      RunOneBox(Toolkit::kGtk, title, text, critical, art, setting, watch, user_time);
-  if (gtk != DialogResult::kUnavailable) return gtk;
-  return RunOneBox(Toolkit::kXlib, title, text, critical, art, setting, watch, user_time);
 }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-#include "platform/sdl/x11_message_box.h"
+#include "platform/box/xlib_box.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -12,6 +12,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "platform/x11/x11_client.h"
 
 namespace platform {
 
@@ -40,21 +42,10 @@ unsigned long Colour(Display* d, Colormap map, std::uint32_t rgb) {
   return XAllocColor(d, map, &c) ? c.pixel : BlackPixel(d, DefaultScreen(d));
 }
 
-void SetAtomProperty(Display* d, ::Window w, const char* property, const char* value) {
-  const Atom atom = XInternAtom(d, value, False);
-  XChangeProperty(d, w, XInternAtom(d, property, False), XA_ATOM, 32, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(&atom), 1);
-}
-
 int IgnoreErrors(Display*, XErrorEvent*) { return 0; }
 
-// The launcher's startup notification (freedesktop): the ID it gave the game, whose "_TIME"
-// suffix is when the player asked for it.
-std::string StartupId() {
-  const char* id = std::getenv("DESKTOP_STARTUP_ID");
-  return id != nullptr ? id : "";
-}
-
+// The launcher's startup notification ID (freedesktop): its "_TIME" suffix is when the player
+// asked for the game.
 unsigned long StartupTime(const std::string& id) {
   const std::size_t at = id.rfind("_TIME");
   if (at == std::string::npos) return 0;
@@ -87,11 +78,18 @@ void EndStartup(Display* d, ::Window from, const std::string& id) {
   XFlush(d);
 }
 
-class Box {
+class Dialog {
  public:
-  Box(Display* d, XFontStruct* font, const std::string& title, const std::string& text,
-      std::span<const std::uint8_t> icon_rgba, ::Window parent)
-      : d_(d), font_(font), lines_(Lines(text)), icon_rgba_(icon_rgba), startup_id_(StartupId()) {
+  Dialog(Display* d, XFontStruct* font, const BoxRequest& request,
+         std::span<const std::uint8_t> icon_rgba)
+      : d_(d),
+        font_(font),
+        lines_(Lines(request.text)),
+        icon_rgba_(icon_rgba),
+        startup_id_(request.startup_id),
+        take_keyboard_(request.take_keyboard) {
+    const auto parent = static_cast<::Window>(request.x11_parent);
+    const std::string& title = request.title;
     const int screen = DefaultScreen(d);
     const Colormap map = DefaultColormap(d, screen);
     background_ = Colour(d, map, 0xEDEDED);
@@ -130,10 +128,7 @@ class Box {
                             static_cast<unsigned>(height_), 0, CopyFromParent, InputOutput,
                             CopyFromParent, CWBackPixel | CWEventMask, &attributes);
     XStoreName(d, window_, title.c_str());
-    XChangeProperty(d, window_, XInternAtom(d, "_NET_WM_NAME", False),
-                    XInternAtom(d, "UTF8_STRING", False), 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(title.data()),
-                    static_cast<int>(title.size()));
+    x11::SetText(d, window_, "_NET_WM_NAME", title);
     XClassHint class_hint{const_cast<char*>("glomper"), const_cast<char*>("Glomper")};
     XSetClassHint(d, window_, &class_hint);
     XSizeHints size{};
@@ -152,21 +147,15 @@ class Box {
     // full-screen one (i3) show its own dialogs above it, with the keyboard.
     if (parent != 0) XSetTransientForHint(d, window_, parent);
     if (!startup_id_.empty()) {
-      XChangeProperty(d, window_, XInternAtom(d, "_NET_STARTUP_ID", False),
-                      XInternAtom(d, "UTF8_STRING", False), 8, PropModeReplace,
-                      reinterpret_cast<const unsigned char*>(startup_id_.data()),
-                      static_cast<int>(startup_id_.size()));
+      x11::SetText(d, window_, "_NET_STARTUP_ID", startup_id_);
       // When the player launched the game: later than any input a window manager compares.
       if (const long time = static_cast<long>(StartupTime(startup_id_)); time != 0) {
-        XChangeProperty(d, window_, XInternAtom(d, "_NET_WM_USER_TIME", False), XA_CARDINAL, 32,
-                        PropModeReplace, reinterpret_cast<const unsigned char*>(&time), 1);
+        x11::SetCardinal(d, window_, "_NET_WM_USER_TIME", time);
       }
     }
-    SetAtomProperty(d, window_, "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG");
-    SetAtomProperty(d, window_, "_NET_WM_STATE", "_NET_WM_STATE_ABOVE");
-    const long pid = getpid();
-    XChangeProperty(d, window_, XInternAtom(d, "_NET_WM_PID", False), XA_CARDINAL, 32,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+    x11::SetAtoms(d, window_, "_NET_WM_WINDOW_TYPE", {"_NET_WM_WINDOW_TYPE_DIALOG"});
+    x11::SetAtoms(d, window_, "_NET_WM_STATE", {"_NET_WM_STATE_ABOVE"});
+    x11::SetCardinal(d, window_, "_NET_WM_PID", getpid());
     delete_ = XInternAtom(d, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(d, window_, &delete_, 1);
     gc_ = XCreateGC(d, window_, 0, nullptr);
@@ -175,7 +164,7 @@ class Box {
     XMapRaised(d, window_);
   }
 
-  ~Box() {
+  ~Dialog() {
     if (icon_ != nullptr) XDestroyImage(icon_);
     XFreeGC(d_, gc_);
     XDestroyWindow(d_, window_);
@@ -191,7 +180,7 @@ class Box {
       switch (e.type) {
         case MapNotify:
           // Without a window manager nobody gives a new window the keyboard.
-          XSetInputFocus(d_, window_, RevertToPointerRoot, CurrentTime);
+          if (take_keyboard_) XSetInputFocus(d_, window_, RevertToPointerRoot, CurrentTime);
           if (!startup_id_.empty()) EndStartup(d_, window_, startup_id_);
           break;
         case Expose:
@@ -284,6 +273,7 @@ class Box {
   std::vector<std::string> lines_;
   std::span<const std::uint8_t> icon_rgba_;
   std::string startup_id_;  // the launcher's, for the first box only
+  bool take_keyboard_;
   unsigned long background_ = 0, ink_ = 0, button_ = 0, edge_ = 0;
   int line_h_ = 0, width_ = 0, height_ = 0, text_y_ = 0, button_x_ = 0, button_y_ = 0;
   ::Window window_ = 0;
@@ -294,9 +284,7 @@ class Box {
 
 }  // namespace
 
-std::optional<std::uint32_t> ShowX11MessageBox(const std::string& title, const std::string& text,
-                                               bool critical, const DialogArt& art,
-                                               unsigned long parent) {
+std::optional<std::uint32_t> ShowXlibBox(const BoxRequest& request, const DialogArt& art) {
   Display* d = XOpenDisplay(nullptr);
   if (d == nullptr) return std::nullopt;
   XSetErrorHandler(IgnoreErrors);  // a request the window manager raced is no reason to stop
@@ -310,7 +298,8 @@ std::optional<std::uint32_t> ShowX11MessageBox(const std::string& title, const s
   }
   std::optional<std::uint32_t> time;
   {
-    Box box(d, font, title, text, critical ? art.critical_rgba : art.information_rgba, parent);
+    Dialog box(d, font, request,
+               request.icon == MessageIcon::kCritical ? art.critical_rgba : art.information_rgba);
     time = box.Run();
   }
   XFreeFont(d, font);
