@@ -1,0 +1,124 @@
+// The real binary natively on a Wayland compositor, with no X display at all: each kind of box
+// ends as promised, the window is full screen from its first frame and sends only what
+// changed, and the compositor going away ends the game with its own line.
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/e2e/wayland_session.h"
+
+namespace e2e {
+namespace {
+
+constexpr unsigned kReturn = 0xFF0D, kEscape = 0xFF1B;
+constexpr int kWidth = 1024, kHeight = 768;
+
+const std::string kInstructionsLine =
+    "HOW TO PLAY: Have the zorvel destroy all the crumble blocks before its Health Bar runs out! "
+    "Press 'Esc' at any time to be a wuss and quit.";
+
+class WaylandTest : public ::testing::TestWithParam<Box> {
+ protected:
+  // Starts the game and waits for its window's first frame: the instructions are dismissed
+  // with Return where there is a box to show them, and said on standard error where not.
+  ::testing::AssertionResult StartAndDismiss() {
+    if (!session_.Ok()) return ::testing::AssertionFailure() << "no mutter session";
+    game_ = session_.StartGame(GetParam(), err_);
+    const bool box = GetParam() == Box::kGtk;
+    const bool shown = WaitFor(
+        [&] {
+          if (box) session_.PressKey(kReturn);
+          trace_ = ReadWaylandTrace(err_);
+          return !trace_.frames.empty() || !game_.Running();
+        },
+        Ms(20000), Ms(box ? 250 : 20));
+    if (!shown) return ::testing::AssertionFailure() << "no game window";
+    if (const auto ended = game_.WaitExit(Ms(0))) {
+      return ::testing::AssertionFailure() << "the game ended with status " << *ended;
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+  WaylandSession session_{kWidth, kHeight};
+  const std::string err_ = TempPath("stderr");
+  Process game_;
+  WaylandTrace trace_;
+};
+
+TEST_P(WaylandTest, TheBoxEndsAsPromisedAndTheWindowIsFullScreenFromItsFirstFrame) {
+  ASSERT_TRUE(StartAndDismiss());
+  // A box, or where none can be shown one line on standard error, and play goes on.
+  if (GetParam() == Box::kGtk) {
+    EXPECT_TRUE(trace_.said.empty()) << trace_.said.front();
+  } else {
+    ASSERT_EQ(trace_.said.size(), 1u);
+    EXPECT_EQ(trace_.said.front(), kInstructionsLine);
+  }
+  EXPECT_TRUE(trace_.full_screen_asked_first) << "full screen asked for after the first commit";
+  ASSERT_FALSE(trace_.configures.empty());
+  EXPECT_EQ(trace_.configures.front(), std::pair(kWidth, kHeight)) << "the first configure";
+  // The window's first frame is of the screen's size, as the compositor configured it, and
+  // the viewport SDL put on the surface says the same.
+  const WaylandTrace::Frame& first = trace_.frames.front();
+  EXPECT_EQ(std::pair(first.buffer_width, first.buffer_height), std::pair(kWidth, kHeight));
+  EXPECT_EQ(trace_.configured_before_frame.front(), std::pair(kWidth, kHeight));
+  EXPECT_LE(trace_.viewports, 1) << "a second viewport for one surface";
+  EXPECT_LE(trace_.scales, 1) << "a second scale object for one surface";
+
+  // Play: only what changed goes to the compositor.
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        trace_ = ReadWaylandTrace(err_);
+        return trace_.frames.size() > 20;
+      },
+      Ms(10000)))
+      << "no play";
+  // SDL before 2.30 damages its whole surface itself before every frame it is called back
+  // for; from 2.30 on, and on SDL 3, what the game damages is all there is.
+  SDL_version sdl;
+  SDL_GetVersion(&sdl);
+  const bool sdl_damages_all =
+      SDL_VERSIONNUM(sdl.major, sdl.minor, sdl.patch) < SDL_VERSIONNUM(2, 30, 0);
+  long damage_only = 0;
+  for (std::size_t i = 0; i < trace_.frames.size(); ++i) {
+    const WaylandTrace::Frame& frame = trace_.frames[i];
+    const std::pair size{frame.buffer_width, frame.buffer_height};
+    EXPECT_EQ(size, trace_.configured_before_frame[i]) << "frame " << i;
+    if (frame.viewport) {
+      EXPECT_EQ(*frame.viewport, size) << "frame " << i;
+    }
+    long area = 0;
+    for (const platform::PixelRect& r : frame.damage) area += r.Area();
+    EXPECT_GT(area, 0) << "frame " << i << " damages nothing";
+    if (area < kWidth * kHeight / 4) ++damage_only;
+  }
+  if (!sdl_damages_all) {
+    EXPECT_GT(damage_only, static_cast<long>(trace_.frames.size()) / 2);
+  }
+
+  ASSERT_TRUE(session_.PressKey(kEscape));
+  EXPECT_EQ(game_.WaitExit(Ms(2000)), 0) << "Esc";
+  EXPECT_FALSE(game_.DumpedCore());
+}
+
+TEST_P(WaylandTest, TheCompositorGoingAwayEndsTheGameWithItsOwnLine) {
+  ASSERT_TRUE(StartAndDismiss());
+  session_.KillCompositor();
+  EXPECT_EQ(game_.WaitExit(Ms(2000)), 1);
+  EXPECT_FALSE(game_.DumpedCore());
+  const WaylandTrace trace = ReadWaylandTrace(err_);
+  ASSERT_FALSE(trace.said.empty());
+  EXPECT_EQ(trace.said.back(), "glomper: lost the connection to the display");
+}
+
+std::string BoxName(const ::testing::TestParamInfo<Box>& info) {
+  static const char* const kNames[] = {"Gtk", "NoGtk", "GtkStarved"};
+  return kNames[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, WaylandTest,
+                         ::testing::Values(Box::kGtk, Box::kNoGtk, Box::kGtkStarved), BoxName);
+
+}  // namespace
+}  // namespace e2e
