@@ -153,6 +153,7 @@ TEST(PicturesTest, CreatureFramesAreThreeDistinctPoses) {
   const auto a = platform::DecodeGif(CreatureFrameGif(0));
   const auto b = platform::DecodeGif(CreatureFrameGif(1));
   const auto c = platform::DecodeGif(CreatureFrameGif(2));
+  ASSERT_TRUE(a && b && c);
   auto differs = [](const platform::Picture& x, const platform::Picture& y) {
     int n = 0;
     for (int yy = 0; yy < x.Height(); ++yy)
