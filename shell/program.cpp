@@ -4,6 +4,7 @@
 #include <string>
 
 #include "assets/sprite_set.h"
+#include "platform/box/box_host.h"
 #include "platform/box/box_program.h"
 #include "platform/sdl/sdl_system.h"
 #include "shell/game_main.h"

@@ -80,10 +80,17 @@ constexpr std::size_t kLongestAnswer = 4096;
 
 }  // namespace
 
+constexpr std::string_view kBoxRole = "glomper-box";
+
+bool IsBoxRole(std::string_view argv0) {
+  const std::size_t slash = argv0.rfind('/');
+  return argv0.substr(slash == std::string_view::npos ? 0 : slash + 1) == kBoxRole;
+}
+
 BoxHost BoxHost::OfThisProgram() {
   int program = open("/proc/self/exe", O_PATH | O_CLOEXEC);
   if (program < 0) program = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
-  return BoxHost(program, "glomper-box");
+  return BoxHost(program, std::string(kBoxRole));
 }
 
 BoxHost::BoxHost(int program, std::string role) : program_(program), role_(std::move(role)) {}

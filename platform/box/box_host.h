@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/box/box_protocol.h"
@@ -11,6 +12,9 @@
 namespace platform {
 
 enum class BoxResult : std::uint8_t { kDismissed, kUnavailable, kInterrupted };
+
+// The role the game's binary plays when the host starts it to show a box (its argv[0]).
+bool IsBoxRole(std::string_view argv0);
 
 // What the game keeps doing while one of its boxes is open: nothing of the game runs, but its
 // window keeps answering the window system.

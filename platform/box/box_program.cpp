@@ -69,11 +69,6 @@ void TakeSurroundings(const BoxRequest& request) {
 
 }  // namespace
 
-bool IsBoxRole(std::string_view argv0) {
-  const std::size_t slash = argv0.rfind('/');
-  return argv0.substr(slash == std::string_view::npos ? 0 : slash + 1) == "glomper-box";
-}
-
 int RunBox(const DialogArt& art) {
   const std::optional<std::string> bytes = ReadAll(STDIN_FILENO);
   const std::optional<BoxRequest> request = bytes ? DecodeRequest(*bytes) : std::nullopt;

@@ -1,13 +1,8 @@
 #pragma once
 
-#include <string_view>
-
 #include "platform/dialog_art.h"
 
 namespace platform {
-
-// The role the game's binary plays when it is started to show a box (its argv[0]).
-bool IsBoxRole(std::string_view argv0);
 
 // Runs the box's process: reads a request on standard input, shows the box with the toolkit
 // asked for, and when the player dismisses it writes the answer on standard output. Returns

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "platform/box/box_host.h"
-#include "platform/box/box_program.h"
 #include "platform/box/box_protocol.h"
 #include "tests/support/scripted_box.h"
 

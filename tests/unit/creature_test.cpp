@@ -1,6 +1,11 @@
 // Steering with inertia, the edges of the screen, and the three-frame animation.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <iomanip>
+#include <string>
+#include <tuple>
+
 #include "tests/support/headless_game.h"
 
 namespace glomper {
@@ -96,6 +101,64 @@ TEST_F(CreatureTest, TheRightEdgeIsTheWindowsSizeAtEachTick) {
   Ticks(1);
   EXPECT_EQ(F().Picture1.Left(), 800 * kTw - 600 - 1);
 }
+
+// One tick from a speed exactly at a limit, or one float step inside or past it, with the target
+// on either side. The limits are Integers compared with < and >, so only a speed strictly
+// inside them gains another 0.2; braking (0.1 more while moving away) applies all the same.
+// Float rounding reaches 6.0 and -6.0 in play, so a <= there would change games.
+struct LimitCase {
+  std::string name;
+  float speed;
+  int target_side;  // +1: right of (below) the centre; -1: left of (above) it
+  float next_speed;
+};
+
+const LimitCase kLimitCases[] = {
+    {"At6TowardTheTarget", 6.0f, +1, 6.0f},
+    {"At6AwayFromTheTarget", 6.0f, -1, 5.70000029f},
+    {"Inside6TowardTheTarget", std::nextafter(6.0f, 0.0f), +1, 6.19999933f},
+    {"Inside6AwayFromTheTarget", std::nextafter(6.0f, 0.0f), -1, 5.69999981f},
+    {"Past6TowardTheTarget", std::nextafter(6.0f, 7.0f), +1, 6.00000048f},
+    {"Past6AwayFromTheTarget", std::nextafter(6.0f, 7.0f), -1, 5.70000076f},
+    {"AtMinus6TowardTheTarget", -6.0f, -1, -6.0f},
+    {"AtMinus6AwayFromTheTarget", -6.0f, +1, -5.70000029f},
+    {"InsideMinus6TowardTheTarget", std::nextafter(-6.0f, 0.0f), -1, -6.19999933f},
+    {"InsideMinus6AwayFromTheTarget", std::nextafter(-6.0f, 0.0f), +1, -5.69999981f},
+    {"PastMinus6TowardTheTarget", std::nextafter(-6.0f, -7.0f), -1, -6.00000048f},
+    {"PastMinus6AwayFromTheTarget", std::nextafter(-6.0f, -7.0f), +1, -5.70000076f},
+};
+
+void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.name; }
+
+enum class Axis { kX, kY };
+
+class CreatureSpeedLimitTest : public CreatureTest,
+                               public ::testing::WithParamInterface<std::tuple<Axis, LimitCase>> {};
+
+TEST_P(CreatureSpeedLimitTest, OneTickFromTheLimitGivesExactlyTheNextSpeed) {
+  const auto& [axis, c] = GetParam();
+  // The centre starts at (76, 124); the target is far to one side on this axis.
+  const float target = c.target_side > 0 ? 700.0f : 0.0f;
+  if (axis == Axis::kX) {
+    game_.system.MovePointer(target, 124);
+  } else {
+    game_.system.MovePointer(76, target);
+  }
+  Single& speed = axis == Axis::kX ? F().SpeedX : F().SpeedY;
+  speed = c.speed;
+  Ticks(1);
+  EXPECT_EQ(speed, c.next_speed) << "from " << std::setprecision(9) << c.speed;
+}
+
+std::string LimitCaseName(const ::testing::TestParamInfo<std::tuple<Axis, LimitCase>>& info) {
+  return (std::get<Axis>(info.param) == Axis::kX ? "SpeedX" : "SpeedY") +
+         std::get<LimitCase>(info.param).name;
+}
+
+INSTANTIATE_TEST_SUITE_P(BothAxes, CreatureSpeedLimitTest,
+                         ::testing::Combine(::testing::Values(Axis::kX, Axis::kY),
+                                            ::testing::ValuesIn(kLimitCases)),
+                         LimitCaseName);
 
 TEST_F(CreatureTest, TheFirstTickShowsFrameZeroAndEachFrameHoldsItsShareOfA61TickCycle) {
   EXPECT_EQ(VisibleFrame(), -1) << "all three hidden before the first tick";

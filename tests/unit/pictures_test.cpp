@@ -64,7 +64,23 @@ struct PictureCase {
   std::string version;
   int width, height, colours;
   bool transparent;
+  // The pixels as SDL_image 2.6 decoded them, before the game read its GIFs itself: FNV-1a
+  // over every 0xAARRGGBB word, low byte first, and the number of transparent pixels.
+  std::uint64_t pixels_fnv1a;
+  int transparent_pixels;
 };
+
+std::uint64_t Fnv1a(const platform::Picture& p) {
+  std::uint64_t hash = 14695981039346656037u;
+  for (int y = 0; y < p.Height(); ++y) {
+    for (int x = 0; x < p.Width(); ++x) {
+      for (int shift = 0; shift < 32; shift += 8) {
+        hash = (hash ^ ((p.At(x, y) >> shift) & 0xFF)) * 1099511628211u;
+      }
+    }
+  }
+  return hash;
+}
 
 std::span<const std::uint8_t> Tile(int) { return BlockTileGif(); }
 
@@ -92,15 +108,40 @@ TEST_P(PicturesTest, HasTheFormatItsHolderExpects) {
   EXPECT_EQ(decoded->HasTransparency(), c.transparent);
 }
 
+TEST_P(PicturesTest, DecodesToExactlyThePixelsTheGameHasAlwaysShown) {
+  const PictureCase& c = GetParam();
+  const platform::PictureRef decoded = platform::DecodeGif(c.bytes(c.index));
+  ASSERT_TRUE(decoded);
+  int transparent = 0;
+  for (int y = 0; y < decoded->Height(); ++y) {
+    for (int x = 0; x < decoded->Width(); ++x) {
+      const std::uint32_t pixel = decoded->At(x, y);
+      transparent += pixel == 0;
+      ASSERT_TRUE(pixel == 0 || (pixel >> 24) == 0xFF) << "at " << x << "," << y;
+    }
+  }
+  EXPECT_EQ(transparent, c.transparent_pixels);
+  EXPECT_EQ(Fnv1a(*decoded), c.pixels_fnv1a);
+}
+
 std::vector<PictureCase> AllPictures() {
+  constexpr std::uint64_t kCreatureFnv[kCreatureFrames] = {0x2d74af12de7d65f6, 0x26183835358e2f2a,
+                                                           0xdfce8042f3b3e6ba};
+  constexpr int kCreatureTransparent[kCreatureFrames] = {629, 605, 556};
+  constexpr std::uint64_t kDigitFnv[kDigits] = {
+      0xa140ef19a74c3f95, 0x036c05668c2670cf, 0x706d68f48a33a0e2, 0x3b79ab2065e0b6c9,
+      0x10fbd2a37fa9a70a, 0x7677b81adc7c3ab2, 0xe70787ba3966c0df, 0x5debc7d65bb90746,
+      0xa80874052fa50cce, 0x1d8b343a6d9af535};
+  constexpr int kDigitTransparent[kDigits] = {840, 1045, 863, 805, 997, 804, 877, 1077, 800, 877};
   std::vector<PictureCase> cases;
   for (int i = 0; i < kCreatureFrames; ++i) {
-    cases.push_back(
-        {"creature" + std::to_string(i), CreatureFrameGif, i, "GIF89a", 38, 35, 16, true});
+    cases.push_back({"creature" + std::to_string(i), CreatureFrameGif, i, "GIF89a", 38, 35, 16,
+                     true, kCreatureFnv[i], kCreatureTransparent[i]});
   }
-  cases.push_back({"block", Tile, 0, "GIF87a", 16, 16, 8, false});
+  cases.push_back({"block", Tile, 0, "GIF87a", 16, 16, 8, false, 0xd94ede90533bd7d3, 0});
   for (int d = 0; d < kDigits; ++d) {
-    cases.push_back({"digit" + std::to_string(d), DigitGlyphGif, d, "GIF89a", 36, 48, 16, true});
+    cases.push_back({"digit" + std::to_string(d), DigitGlyphGif, d, "GIF89a", 36, 48, 16, true,
+                     kDigitFnv[d], kDigitTransparent[d]});
   }
   return cases;
 }
@@ -112,6 +153,7 @@ TEST(PicturesTest, CreatureFramesAreThreeDistinctPoses) {
   const auto a = platform::DecodeGif(CreatureFrameGif(0));
   const auto b = platform::DecodeGif(CreatureFrameGif(1));
   const auto c = platform::DecodeGif(CreatureFrameGif(2));
+  ASSERT_TRUE(a && b && c);
   auto differs = [](const platform::Picture& x, const platform::Picture& y) {
     int n = 0;
     for (int yy = 0; yy < x.Height(); ++yy)

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/box/box_program.h"
+#include "platform/box/box_host.h"
 #include "tests/support/scripted_box.h"
 
 int main(int argc, char** argv) {
