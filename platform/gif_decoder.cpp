@@ -154,9 +154,10 @@ std::vector<int> RowOrder(int height, bool interlaced) {
     for (int y = 0; y < height; ++y) rows.push_back(y);
     return rows;
   }
-  constexpr struct { int start, step; } kPasses[] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
-  for (const auto& pass : kPasses) {
-    for (int y = pass.start; y < height; y += pass.step) rows.push_back(y);
+  // Each pass: the first row, and how many rows on the next one is.
+  constexpr int kPasses[][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
+  for (const auto& [start, step] : kPasses) {
+    for (int y = start; y < height; y += step) rows.push_back(y);
   }
   return rows;
 }

@@ -8,8 +8,8 @@
 #include "platform/geometry.h"
 #include "tests/e2e/x_session.h"
 
-struct _GDBusConnection;
-struct _GVariant;
+struct _GDBusConnection;  // NOLINT(bugprone-reserved-identifier): GIO's own names
+struct _GVariant;         // NOLINT(bugprone-reserved-identifier)
 
 // The real game natively on a Wayland compositor: GNOME's mutter, headless, without Xwayland,
 // in a D-Bus session of its own. Keys go in through mutter's remote-desktop interface, as a

@@ -283,6 +283,7 @@ const ReadCase kReadable[] = {
      }},
     {"GarbageAfterTheTrailer",
      [](Gif& g) {
+       // The trailer, then bytes that make no picture.
        g.after_image = {0x3B, 0xFF, 0x2C, 0x00, 0x21};
      }},
     {"NoTrailer", [](Gif& g) { g.after_image.clear(); }},
@@ -295,6 +296,7 @@ const ReadCase kReadable[] = {
      }},
     {"CodesPastTheLastPixelAreDropped",
      [](Gif& g) {
+       // Five more pixels than the picture has.
        g.indices.insert(g.indices.end(), {3, 3, 2, 2, 1});
      }},
     {"AsWideAsAllowed", [](Gif& g) { g = Sized(g, kGifMaxSide, 1); }},
