@@ -117,6 +117,43 @@ std::string BoxName(const ::testing::TestParamInfo<Box>& info) {
   return kNames[static_cast<int>(info.param)];
 }
 
+// The defeat's box belongs to the full-screen window (the compositor is told so through
+// xdg-foreign), so it comes over it with the keyboard: Return ends the game. Where no box can
+// be shown, the message is a line on standard error and the game ends as if dismissed.
+TEST_P(WaylandTest, TheBarRunsOutAfter78SecondsThenTheDefeatBoxEndsTheGame) {
+  ASSERT_TRUE(StartAndDismiss());
+  // The window stops changing once the bar is gone: 7801 ticks of 10 ms after play starts.
+  const auto started = Clock::now();
+  std::size_t frames = 0;
+  const bool quiet = WaitFor(
+      [&] {
+        const std::size_t now = ReadWaylandTrace(err_).frames.size();
+        const bool still = now == frames && Clock::now() - started > Ms(78000);
+        frames = now;
+        return still || !game_.Running();
+      },
+      Ms(90000), Ms(500));
+  ASSERT_TRUE(quiet) << "the game went on drawing";
+  if (GetParam() == Box::kGtk) {
+    ASSERT_TRUE(game_.Running()) << "the game ended before the defeat box";
+    EXPECT_TRUE(WaitFor(
+        [&] {
+          session_.PressKey(kReturn);
+          return !game_.Running();
+        },
+        Ms(20000), Ms(250)))
+        << "Return never reached the defeat box";
+  }
+  EXPECT_EQ(game_.WaitExit(Ms(2000)), 0);
+  const WaylandTrace trace = ReadWaylandTrace(err_);
+  if (GetParam() == Box::kGtk) {
+    EXPECT_TRUE(trace.said.empty()) << trace.said.front();
+  } else {
+    ASSERT_FALSE(trace.said.empty());
+    EXPECT_EQ(trace.said.back(), "MISSION FAILED: MISSION FAILED!");
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Boxes, WaylandTest,
                          ::testing::Values(Box::kGtk, Box::kNoGtk, Box::kGtkStarved), BoxName);
 
