@@ -3,6 +3,7 @@
 #include <X11/keysym.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <thread>
 
 #ifndef GLOMPER_BINARY
@@ -16,6 +17,12 @@ namespace {
 constexpr const char* kInstructions = "HOW TO PLAY";
 
 Point MiddleOf(const Area& a) { return {a.x + a.width / 2, a.y + a.height / 2}; }
+
+std::string Hex(unsigned long id) {
+  std::ostringstream out;
+  out << "0x" << std::hex << id;
+  return out.str();
+}
 
 }  // namespace
 
@@ -51,7 +58,9 @@ Process LaunchGame(XSession& x, const Launch& launch) {
   if (launch.keyboard_to_box || launch.press_once_after) x.MovePointer(MiddleOf(box->Where()));
   if (launch.keyboard_to_box) {
     if (!WaitFor([&] { return x.ActiveWindow() == box->id || x.ActiveWindow() == 0; }, Ms(5000))) {
-      return ::testing::AssertionFailure() << "the instructions never got the keyboard";
+      return ::testing::AssertionFailure()
+             << "the instructions never got the keyboard: " << Hex(x.ActiveWindow())
+             << " has it, not the box, " << Hex(box->id);
     }
     // The box has the keyboard now; the pointer goes back where the test wants it, wherever
     // the window manager put the box.

@@ -22,10 +22,8 @@ std::vector<Window> ChildrenOf(Display* display, Window window) {
   return found;
 }
 
-}  // namespace
-
-Window ClientOf(Display* display, Window top_level) {
-  // Breadth first, as Xmu's XmuClientWindow: the nearest marked window below.
+// Breadth first, as Xmu's XmuClientWindow: the nearest marked window below.
+std::optional<Window> MarkedIn(Display* display, Window top_level) {
   std::deque<Window> next = {top_level};
   while (!next.empty()) {
     const Window window = next.front();
@@ -33,15 +31,26 @@ Window ClientOf(Display* display, Window top_level) {
     if (x11::Has(display, window, "WM_STATE")) return window;
     for (const Window child : ChildrenOf(display, window)) next.push_back(child);
   }
-  return top_level;
+  return std::nullopt;
 }
 
+}  // namespace
+
 std::vector<Window> ClientsBottomUp(Display* display) {
+  const bool managed = x11::WindowManagerRunning(display);
   // Windows may go while we look: what fails is simply not there.
   x11::ErrorTrap trap(display);
   std::vector<Window> clients;
   for (const Window top_level : ChildrenOf(display, DefaultRootWindow(display))) {
-    clients.push_back(ClientOf(display, top_level));
+    if (const std::optional<Window> client = MarkedIn(display, top_level)) {
+      clients.push_back(*client);
+      continue;
+    }
+    XWindowAttributes attributes;
+    if (!managed ||
+        (XGetWindowAttributes(display, top_level, &attributes) && attributes.override_redirect)) {
+      clients.push_back(top_level);
+    }
   }
   return clients;
 }

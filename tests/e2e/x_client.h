@@ -33,12 +33,12 @@ struct WindowInfo {
   Area Where() const { return {x, y, width, height}; }
 };
 
-// The client window a top-level window stands for: the window manager marks client windows
-// with WM_STATE, and a frame (its own, or mutter's frames client's, which carries the
-// client's title) has none. A top-level window without one inside is its own client: so is
-// every window while no window manager runs.
-Window ClientOf(Display* display, Window top_level);
-// The client window of every top-level window, from the bottom of the stack up.
+// The client window of every top-level window that holds one, from the bottom of the stack
+// up. The window manager marks client windows with WM_STATE, and a frame (its own, or the
+// one mutter's frames client makes, which carries the client's title) has none; a frame is
+// made and titled before its client is marked, and holds no client until then. Windows that
+// no window manager takes in hand are their own clients: override-redirect ones, and every
+// window while no window manager runs.
 std::vector<Window> ClientsBottomUp(Display* display);
 
 // Every client window, with its place on the screen and its title (_NET_WM_NAME, else
