@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "platform/x11/x11_client.h"
 
@@ -108,6 +109,19 @@ std::string DesktopName(Desktop desktop) {
       return "kde";
   }
   return "?";
+}
+
+std::vector<Desktop> DesktopsAskedFor() {
+  const char* names = std::getenv("GLOMPER_E2E_DESKTOPS");
+  std::vector<Desktop> asked;
+  std::istringstream list(names != nullptr ? names : "");
+  for (std::string name; std::getline(list, name, ',');) {
+    for (const Desktop d : {Desktop::kNone, Desktop::kOpenbox, Desktop::kXfwm4, Desktop::kI3,
+                            Desktop::kMutter, Desktop::kKde}) {
+      if (DesktopName(d) == name) asked.push_back(d);
+    }
+  }
+  return asked;
 }
 
 DesktopSession::DesktopSession(int width, int height, Desktop desktop, int depth,

@@ -17,6 +17,9 @@ namespace e2e {
 // Xwayland, as it is by default under GNOME and Plasma.
 enum class Desktop { kNone, kOpenbox, kXfwm4, kI3, kMutter, kKde };
 std::string DesktopName(Desktop desktop);
+// Desktops to test beyond the usual ones, named in $GLOMPER_E2E_DESKTOPS (commas between
+// names): to try one by hand where it is installed, such as "kde" from Debian 13 on.
+std::vector<Desktop> DesktopsAskedFor();
 
 // A window manager on Xvfb: its name and its command line, given the session's own folder
 // (where it may keep a configuration file).

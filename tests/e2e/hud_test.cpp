@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -163,9 +164,16 @@ TEST_P(DefeatTest, TheBarRunsOutAfter78SecondsThenTheDefeatBoxShowsAndReturnEnds
   EXPECT_EQ(game_.WaitExit(Ms(2000)), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Desktops, DefeatTest,
-                         ::testing::Values(Desktop::kNone, Desktop::kOpenbox, Desktop::kXfwm4,
-                                           Desktop::kI3, Desktop::kMutter),
+std::vector<Desktop> DefeatDesktops() {
+  std::vector<Desktop> desktops = {Desktop::kNone, Desktop::kOpenbox, Desktop::kXfwm4, Desktop::kI3,
+                                   Desktop::kMutter};
+  for (const Desktop d : DesktopsAskedFor()) {
+    if (std::find(desktops.begin(), desktops.end(), d) == desktops.end()) desktops.push_back(d);
+  }
+  return desktops;
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, DefeatTest, ::testing::ValuesIn(DefeatDesktops()),
                          [](const auto& info) { return DesktopName(info.param); });
 
 // Plays like a person watching the screen: sweeps the lookup cells row by row, aiming at the
