@@ -114,7 +114,10 @@ Process::~Process() { Stop(); }
 
 bool Process::GroupGone() {
   if (pid_ <= 0) return true;
-  while (waitpid(-pid_, nullptr, WNOHANG) > 0) {
+  Running();  // the child's own status is its own to keep
+  int raw = 0;
+  for (pid_t reaped; (reaped = waitpid(-pid_, &raw, WNOHANG)) > 0;) {
+    if (reaped == pid_) Ended(raw);
   }
   return kill(-pid_, 0) != 0 && errno == ESRCH;
 }
@@ -122,14 +125,25 @@ bool Process::GroupGone() {
 bool Process::Running() {
   if (pid_ <= 0 || status_) return false;
   int raw = 0;
-  if (waitpid(pid_, &raw, WNOHANG) != pid_) return true;
+  const pid_t reaped = waitpid(pid_, &raw, WNOHANG);
+  if (reaped == 0) return true;
+  if (reaped == pid_) {
+    Ended(raw);
+  } else {
+    // Not ours to wait for any more: its number may be another program's soon, never to be
+    // signalled.
+    status_ = -1;
+  }
+  return false;
+}
+
+void Process::Ended(int raw) {
   if (WIFEXITED(raw)) {
     status_ = WEXITSTATUS(raw);
   } else {
     status_ = 128 + WTERMSIG(raw);
     core_ = WCOREDUMP(raw);
   }
-  return false;
 }
 
 std::optional<int> Process::WaitExit(Ms timeout) {

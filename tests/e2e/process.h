@@ -38,7 +38,8 @@ class Process {
 
   int Pid() const { return pid_; }
   bool Running();
-  // Exit status, or 128 + signal; nullopt if it did not end in time.
+  // Exit status, or 128 + signal (-1 if someone else collected it); nullopt if it did not
+  // end in time.
   std::optional<int> WaitExit(Ms timeout);
   bool DumpedCore() const { return core_; }
   void Signal(int sig);
@@ -51,6 +52,8 @@ class Process {
   bool GroupGone();
 
  private:
+  void Ended(int raw);
+
   int pid_ = -1;
   std::optional<int> status_;
   bool core_ = false;
