@@ -199,9 +199,11 @@ bool DesktopSession::StartCompositor(const std::vector<std::pair<int, int>>& mon
     }
     argv.insert(argv.end(), {"--", session});
   } else {
-    argv.insert(argv.end(), {"kwin_wayland", "--virtual", "--xwayland", "--no-lockscreen",
-                             "--width", std::to_string(width_), "--height", std::to_string(height_),
-                             "--exit-with-session", session});
+    // An application of KWin's rather than its session (--exit-with-session): the desktop
+    // lasts until we end it, whatever becomes of the command once it has told us.
+    argv.insert(argv.end(),
+                {"kwin_wayland", "--virtual", "--xwayland", "--no-lockscreen", "--width",
+                 std::to_string(width_), "--height", std::to_string(height_), session});
   }
   server_ = Process(argv, {"XDG_RUNTIME_DIR=" + folder_, "NO_AT_BRIDGE=1"},
                     {"DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY"}, folder_ + "/wm.log");
