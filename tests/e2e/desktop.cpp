@@ -185,9 +185,11 @@ bool DesktopSession::StartCompositor(const std::vector<std::pair<int, int>>& mon
   // The compositor starts Xwayland on a display of its choosing, perhaps with a cookie, and
   // then runs our session command, which tells both.
   const std::string session = folder_ + "/session";
+  // Mutter's lasts as long as the desktop: mutter ends with it.
+  const bool lasts = desktop_ == Desktop::kMutter;
   std::ofstream(session) << "#!/bin/sh\ncd \"$XDG_RUNTIME_DIR\" && echo \"$XAUTHORITY\" > xauth &&"
-                            " echo \"${DISPLAY#:}\" > display.new && mv display.new display &&"
-                            " exec sleep 100000\n";
+                            " echo \"${DISPLAY#:}\" > display.new && mv display.new display"
+                         << (lasts ? " && exec sleep 100000\n" : "\n");
   std::filesystem::permissions(session, std::filesystem::perms::owner_all);
   std::vector<std::string> argv = {"dbus-run-session", "--"};
   if (desktop_ == Desktop::kMutter) {
@@ -199,8 +201,9 @@ bool DesktopSession::StartCompositor(const std::vector<std::pair<int, int>>& mon
     }
     argv.insert(argv.end(), {"--", session});
   } else {
-    // An application of KWin's rather than its session (--exit-with-session): the desktop
-    // lasts until we end it, whatever becomes of the command once it has told us.
+    // An application of KWin's rather than its session (--exit-with-session), which KWin
+    // starts in a session of its own: the desktop lasts until we end it, and the command
+    // ends once it has told us.
     argv.insert(argv.end(),
                 {"kwin_wayland", "--virtual", "--xwayland", "--no-lockscreen", "--width",
                  std::to_string(width_), "--height", std::to_string(height_), session});
