@@ -141,7 +141,10 @@ DesktopSession::DesktopSession(int width, int height, Desktop desktop, int depth
 }
 
 DesktopSession::DesktopSession(int width, int height, WindowManager window_manager)
-    : width_(width), height_(height), desktop_(Desktop::kNone), window_manager_(window_manager) {
+    : width_(width),
+      height_(height),
+      desktop_(Desktop::kNone),
+      window_manager_(std::move(window_manager)) {
   if (!MakeFolder()) return;
   if (!StartXvfb(24) || !Connect() || !StartWindowManager()) {
     if (display_ != nullptr) XCloseDisplay(display_);
