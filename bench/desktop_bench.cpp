@@ -1,6 +1,7 @@
 // glomper-desktop-bench DESKTOP [--runs N] [--strace N] [--after-sigterm N]
 //
-// Starts the game on a fresh desktop session (a window manager on Xvfb, or mutter with Xwayland) at
+// Starts the game on a fresh desktop session (a window manager on Xvfb, or mutter or KDE's
+// kwin_wayland with Xwayland) at
 // 1024 × 768 and measures, per run: the time from pressing Return on the instructions to the
 // game window covering the screen, and to the board being drawn; then the game's CPU use
 // over 3 s of play (pointer circling) and its peak resident memory. Of the runs, --strace N
@@ -16,10 +17,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/e2e/launch.h"
+#include "tests/e2e/machine_load.h"
 #include "tests/e2e/x_session.h"
 
 namespace {
@@ -29,17 +33,7 @@ using e2e::Ms;
 
 double Millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-double CpuSeconds(int pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (text.empty()) return 0;
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string skip;
-  for (int i = 0; i < 11; ++i) fields >> skip;
-  long utime = 0, stime = 0;
-  fields >> utime >> stime;
-  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // The game's own process under strace: strace's child (the box is the game's child).
 int TracedPid(int pid) {
@@ -57,6 +51,46 @@ Clock::duration WaitedToRun(int pid) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(waited));
 }
 
+// The window managers measured here only: each on Xvfb, as the tests run openbox.
+const e2e::WindowManager kOtherWindowManagers[] = {
+    // KDE's and GNOME's older window manager read their settings over a session bus.
+    {"kwin_x11",
+     [](const std::string&) {
+       return std::vector<std::string>{"dbus-run-session", "--", "kwin_x11"};
+     }},
+    {"metacity",
+     [](const std::string&) {
+       return std::vector<std::string>{"dbus-run-session", "--", "metacity"};
+     }},
+    {"fluxbox", [](const std::string&) { return std::vector<std::string>{"fluxbox"}; }},
+    {"icewm", [](const std::string&) { return std::vector<std::string>{"icewm"}; }},
+};
+
+constexpr e2e::Desktop kTestDesktops[] = {e2e::Desktop::kNone,   e2e::Desktop::kOpenbox,
+                                          e2e::Desktop::kXfwm4,  e2e::Desktop::kI3,
+                                          e2e::Desktop::kMutter, e2e::Desktop::kKde};
+
+// A fresh session of the desktop named; none if there is no such desktop.
+std::unique_ptr<e2e::XSession> SessionOf(const std::string& name) {
+  for (const e2e::Desktop d : kTestDesktops) {
+    if (e2e::DesktopName(d) == name) return std::make_unique<e2e::XSession>(1024, 768, d);
+  }
+  for (const e2e::WindowManager& wm : kOtherWindowManagers) {
+    if (wm.name == name) return std::make_unique<e2e::XSession>(1024, 768, wm);
+  }
+  return nullptr;
+}
+
+bool Known(const std::string& name) {
+  for (const e2e::Desktop d : kTestDesktops) {
+    if (e2e::DesktopName(d) == name) return true;
+  }
+  for (const e2e::WindowManager& wm : kOtherWindowManagers) {
+    if (wm.name == name) return true;
+  }
+  return false;
+}
+
 struct Run {
   std::string kind;
   double cover_ms = -1, board_ms = -1, cpu_percent = 0, peak_rss_mb = 0;
@@ -66,55 +100,52 @@ struct Run {
   bool complaint = false;  // mutter's "Buggy client" about the activation
 };
 
-// Launches the game, dismisses the box, and waits for the board; false if it never came.
-bool Launch(e2e::XSession& x, e2e::Process& game, const std::vector<std::string>& under,
-            Clock::time_point& pressed) {
-  x.MovePointer(512, 384);
-  game = x.StartGame("", under);
-  const auto box = x.WaitForWindow("HOW TO PLAY", Ms(30000));
-  if (!box) return false;
-  x.MovePointer(box->x + box->width / 2, box->y + box->height / 2);
-  e2e::WaitFor([] { return false; }, Ms(100));  // let the box take the focus
-  pressed = Clock::now();
-  x.PressKey(XK_Return);
-  return true;
-}
-
-Run Measure(e2e::Desktop desktop, const std::string& kind) {
+Run Measure(const std::string& desktop, const std::string& kind) {
   Run run;
   run.kind = kind;
-  e2e::XSession x(1024, 768, desktop);
+  const std::unique_ptr<e2e::XSession> session = SessionOf(desktop);
+  e2e::XSession& x = *session;
   if (!x.Ok()) return run;
-  e2e::Process game;
-  Clock::time_point pressed;
+  // One press of Return, after letting the box take the keyboard: what follows is timed.
+  const e2e::Launch plain = {.press_once_after = Ms(100), .box_within = Ms(30000)};
+  e2e::Game game;
   if (kind == "after-sigterm") {
-    if (!Launch(x, game, {}, pressed)) return run;
-    e2e::WaitFor([&] { return x.PixelAt(1023, 767) != 0; }, Ms(20000));
-    game.Signal(SIGTERM);
-    game.WaitExit(Ms(5000));
+    if (!e2e::StartPlaying(x, game, plain)) return run;
+    game.process.Signal(SIGTERM);
+    game.process.WaitExit(Ms(5000));
   }
   const std::vector<std::string> under =
       kind == "strace" ? std::vector<std::string>{"strace", "-f", "-o", "/dev/null"}
                        : std::vector<std::string>{};
-  if (!Launch(x, game, under, pressed)) return run;
-  const int game_pid = kind == "strace" ? TracedPid(game.Pid()) : game.Pid();
+  // The game's own process is known once it runs: under strace, strace's child.
+  int game_pid = 0;
   const int server = x.ServerPid();
-  const Clock::duration waited_before = WaitedToRun(game_pid) + WaitedToRun(server);
-  e2e::WaitFor(
-      [&] {
-        const auto w = x.FindWindowOfPid(game_pid);
-        const bool covers = w && w->x == 0 && w->y == 0 && w->width == 1024 && w->height == 768;
-        if (covers) {
-          run.cover_ms = Millis(Clock::now() - pressed);
-          run.waited_ms = Millis(WaitedToRun(game_pid) + WaitedToRun(server) - waited_before);
-        }
-        return covers;
-      },
-      Ms(10000), Ms(1));
-  if (e2e::WaitFor([&] { return x.PixelAt(1023, 767) != 0; }, Ms(10000), Ms(1))) {
-    run.board_ms = Millis(Clock::now() - pressed);
-  }
-  const double cpu_before = CpuSeconds(game_pid);
+  Clock::duration waited_before{};
+  std::optional<Clock::time_point> covered;
+  auto covers_then_board = [&] {
+    if (game_pid == 0) {
+      game_pid = kind == "strace" ? TracedPid(game.process.Pid()) : game.process.Pid();
+      waited_before = WaitedToRun(game_pid) + WaitedToRun(server);
+    }
+    if (!covered) {
+      const auto w = x.FindWindowOfPid(game_pid);
+      if (w && w->x == 0 && w->y == 0 && w->width == 1024 && w->height == 768) {
+        covered = Clock::now();
+        run.waited_ms = Millis(WaitedToRun(game_pid) + WaitedToRun(server) - waited_before);
+      }
+    }
+    return covered && x.PixelAt(1023, 767) != 0;
+  };
+  const bool board = static_cast<bool>(e2e::StartPlaying(x, game,
+                                                         {.under = under,
+                                                          .board_shown = covers_then_board,
+                                                          .press_once_after = Ms(100),
+                                                          .box_within = Ms(30000),
+                                                          .board_every = Ms(1)}));
+  if (covered) run.cover_ms = Millis(*covered - game.pressed);
+  if (game_pid == 0) return run;  // no instructions box
+  if (board) run.board_ms = Millis(game.board - game.pressed);
+  const Clock::duration cpu_before = e2e::CpuTime(game_pid);
   const auto from = Clock::now();
   for (int step = 0; step < 300; ++step) {
     const double a = step * 2 * M_PI / 200;
@@ -122,11 +153,11 @@ Run Measure(e2e::Desktop desktop, const std::string& kind) {
                   384 + static_cast<int>(250 * std::sin(a)));
     std::this_thread::sleep_for(Ms(10));
   }
-  const double seconds = std::chrono::duration<double>(Clock::now() - from).count();
-  run.cpu_percent = 100 * (CpuSeconds(game_pid) - cpu_before) / seconds;
-  run.peak_rss_mb = static_cast<double>(e2e::XSession::MemoryKb(game_pid, "VmHWM:")) / 1024;
+  const double seconds = Seconds(Clock::now() - from);
+  run.cpu_percent = 100 * Seconds(e2e::CpuTime(game_pid) - cpu_before) / seconds;
+  run.peak_rss_mb = static_cast<double>(e2e::MemoryKb(game_pid, "VmHWM:")) / 1024;
   x.PressKey(XK_Escape);
-  run.status = game.WaitExit(Ms(5000)).value_or(-1);
+  run.status = game.process.WaitExit(Ms(5000)).value_or(-1);
   run.complaint = x.WindowManagerLog().find("Buggy client") != std::string::npos;
   return run;
 }
@@ -142,17 +173,12 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
-                 "usage: %s openbox|xfwm4|i3|mutter|kwin_x11|fluxbox|icewm|metacity [--runs N] "
-                 "[--strace N] "
-                 "[--after-sigterm N]\n",
+                 "usage: %s none|openbox|xfwm4|i3|mutter|kde|kwin_x11|fluxbox|icewm|metacity "
+                 "[--runs N] [--strace N] [--after-sigterm N]\n",
                  argv[0]);
     return 2;
   }
-  const std::string name = argv[1];
-  e2e::Desktop desktop = e2e::Desktop::kOpenbox;
-  for (const e2e::Desktop d : e2e::kAllDesktops) {
-    if (e2e::DesktopName(d) == name) desktop = d;
-  }
+  const std::string name = Known(argv[1]) ? argv[1] : "openbox";
   int runs = 20, traced = 0, after_sigterm = 0;
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
@@ -166,7 +192,7 @@ int main(int argc, char** argv) {
     const std::string kind = i < traced                   ? "strace"
                              : i < traced + after_sigterm ? "after-sigterm"
                                                           : "plain";
-    const Run r = Measure(desktop, kind);
+    const Run r = Measure(name, kind);
     std::printf(
         "%-7s run %2d %-13s Return->covered %7.1f ms (waiting for a CPU %5.1f ms)  ->board %7.1f "
         "ms  CPU %5.2f %%  peak RSS %5.1f MB  exit %d%s\n",

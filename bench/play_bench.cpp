@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/launch.h"
+#include "tests/e2e/machine_load.h"
 #include "tests/e2e/x_session.h"
 
 namespace {
@@ -50,35 +52,25 @@ const Budget kBudgets[] = {
 
 double Millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-// User plus system CPU time of a process, in seconds.
-double CpuSeconds(int pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string skip;
-  for (int i = 0; i < 11; ++i) fields >> skip;  // state … cmajflt
-  long utime = 0, stime = 0;
-  fields >> utime >> stime;
-  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 bool PlayOnce(Run& run) {
   e2e::XSession x(1024, 768);
   if (!x.Ok()) return false;
-  x.MovePointer(512, 384);
-  const auto launched = Clock::now();
-  e2e::Process game = x.StartGame();
-  if (!x.WaitForWindow("HOW TO PLAY", Ms(10000))) return false;
-  run.launch_to_box_ms = Millis(Clock::now() - launched);
+  e2e::Game game;
+  // One press of Return, once the box has had time to take the keyboard: what follows it is
+  // timed. The bottom-right block is under no dialog, drawn with the board's first frame.
+  if (!e2e::StartPlaying(x, game,
+                         {.press_once_after = Ms(300),
+                          .box_within = Ms(10000),
+                          .board_within = Ms(5000),
+                          .board_every = Ms(0)})) {
+    return false;
+  }
+  run.launch_to_box_ms = Millis(game.box_shown - game.launched);
+  run.return_to_board_ms = Millis(game.board - game.pressed);
 
-  std::this_thread::sleep_for(Ms(300));
-  const auto pressed = Clock::now();
-  x.PressKey(XK_Return);
-  // The bottom-right block: under no dialog, drawn with the board's first frame.
-  if (!e2e::WaitFor([&] { return x.PixelAt(1023, 767) != 0; }, Ms(5000), Ms(0))) return false;
-  run.return_to_board_ms = Millis(Clock::now() - pressed);
-
-  const double cpu_before = CpuSeconds(game.Pid());
+  const Clock::duration cpu_before = e2e::CpuTime(game.process.Pid());
   const auto from = Clock::now();
   for (auto now = from; now - from < Ms(20000); now = Clock::now()) {
     const double turn = std::chrono::duration<double>(now - from).count() / 2.0;
@@ -87,10 +79,10 @@ bool PlayOnce(Run& run) {
     std::this_thread::sleep_for(Ms(10));
   }
   const double played = std::chrono::duration<double>(Clock::now() - from).count();
-  run.cpu_percent = 100 * (CpuSeconds(game.Pid()) - cpu_before) / played;
-  run.peak_rss_mb = static_cast<double>(e2e::XSession::MemoryKb(game.Pid(), "VmHWM:")) / 1024;
+  run.cpu_percent = 100 * Seconds(e2e::CpuTime(game.process.Pid()) - cpu_before) / played;
+  run.peak_rss_mb = static_cast<double>(e2e::MemoryKb(game.process.Pid(), "VmHWM:")) / 1024;
   x.PressKey(XK_Escape);
-  run.exit_status = game.WaitExit(Ms(2000)).value_or(-1);
+  run.exit_status = game.process.WaitExit(Ms(2000)).value_or(-1);
   return true;
 }
 

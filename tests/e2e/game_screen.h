@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/e2e/launch.h"
 #include "tests/e2e/x_session.h"
 
 // Reading the game's picture from a screenshot of a 1024 × 768 screen.
@@ -25,10 +26,6 @@ int BarWidth(const Screenshot& s);
 std::pair<int, int> BarWidthsWithin(long ticks);
 // The most ticks the game can have run in `elapsed`.
 long TicksWithin(Clock::duration elapsed);
-
-struct Point {
-  int x, y;
-};
 
 // The centre of the zorvel's box, found from its orange body.
 std::optional<Point> FindCreature(const Screenshot& s);

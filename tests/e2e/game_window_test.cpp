@@ -27,15 +27,17 @@ class GameWindowTest : public ::testing::Test {
 
   // Starts the game and dismisses its instructions with Return.
   void StartAndDismissInstructions() {
-    game_ = x_.StartGame();
-    ASSERT_TRUE(x_.WaitForWindow("HOW TO PLAY", Ms(10000))) << "no instructions box";
-    ASSERT_TRUE(x_.Dismiss("HOW TO PLAY", Ms(20000)));
-    ASSERT_TRUE(WaitFor([&] { return BarAndTileShown(x_.Shoot()); }, Ms(5000)))
+    ASSERT_TRUE(StartPlaying(x_, started_,
+                             {.board_shown = [&] { return BarAndTileShown(x_.Shoot()); },
+                              .box_within = Ms(10000),
+                              .board_within = Ms(5000),
+                              .board_every = Ms(10)}))
         << "the game window did not appear";
   }
 
   XSession x_{1024, 768};
-  Process game_;
+  Game started_;
+  Process& game_ = started_.process;
 };
 
 class InstructionsTest : public GameWindowTest, public ::testing::WithParamInterface<Box> {};
@@ -45,7 +47,7 @@ class InstructionsTest : public GameWindowTest, public ::testing::WithParamInter
 TEST_P(InstructionsTest, ShowFirstWithTheirIconThenTheWindowCoversTheScreen) {
   const std::string launch = "glomper-e2e-" + std::to_string(getpid());
   x_.WatchStartupMessages();
-  game_ = x_.StartGame(GetParam(), "", {"DESKTOP_STARTUP_ID=" + launch});
+  game_ = LaunchGame(x_, {.box = GetParam(), .launch_id = launch});
   const auto box = x_.WaitForWindow("HOW TO PLAY", Ms(10000));
   ASSERT_TRUE(box) << "no instructions box";
   EXPECT_FALSE(x_.FindWindowOfPid(game_.Pid())) << "no game window before the instructions";
@@ -112,7 +114,7 @@ TEST_F(GameWindowTest, TheWindowManagersCloseRequestEndsTheGame) {
 
 TEST(NoDisplayTest, ExitsWithStatusOneAndOneClearLine) {
   const std::string err = TempPath("stderr");
-  Process game({XSession::GameBinary()}, {}, {"DISPLAY", "WAYLAND_DISPLAY"}, err);
+  Process game({GameBinary()}, {}, {"DISPLAY", "WAYLAND_DISPLAY"}, err);
   EXPECT_EQ(game.WaitExit(Ms(5000)), 1);
   EXPECT_FALSE(game.DumpedCore());
   const std::string text = ReadTextFile(err);

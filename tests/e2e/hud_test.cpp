@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -20,26 +21,22 @@ class HudTest : public ::testing::Test {
   // Starts the game as a menu launches it and returns when its board is on the screen.
   void Start() {
     ASSERT_TRUE(x_.Ok());
-    x_.MovePointer(76, 124);
-    game_ = x_.StartGame("", {}, {"DESKTOP_STARTUP_ID=" + kLaunch});
-    ASSERT_TRUE(x_.WaitForWindow("HOW TO PLAY", Ms(20000)));
-    ASSERT_TRUE(x_.Dismiss("HOW TO PLAY", Ms(20000)));
     const Point probe = samples_.Of(22 * kColumns + 30);
-    ResetWakeUpLateness();
-    Clock::time_point looked = Clock::now();
-    ASSERT_TRUE(WaitFor(
-        [&] {
-          looked = Clock::now();
-          return x_.PixelAt(probe.x, probe.y) != 0;
-        },
-        Ms(20000), Ms(1)));
-    board_shown_ = Clock::now();
-    board_uncertainty_ = board_shown_ - looked;
+    // The bar's 78 s are measured from the board's moment: only what blurs it counts.
+    ASSERT_TRUE(StartPlaying(x_, started_,
+                             {.launch_id = kLaunch,
+                              .pointer_at = Point{76, 124},
+                              .board_shown = [&] { return x_.PixelAt(probe.x, probe.y) != 0; },
+                              .board_every = Ms(1),
+                              .wake_ups_from = WakeUpsFrom::kBoardWait}));
+    board_shown_ = started_.board;
+    board_uncertainty_ = started_.board_uncertainty;
   }
 
   const std::string kLaunch = "glomper-e2e-" + std::to_string(getpid());
   XSession x_;
-  Process game_;
+  Game started_;
+  Process& game_ = started_.process;
   BlockSamples samples_;
   Clock::time_point board_shown_;
   Clock::duration board_uncertainty_{};  // how long the probe that saw the board took
@@ -167,9 +164,16 @@ TEST_P(DefeatTest, TheBarRunsOutAfter78SecondsThenTheDefeatBoxShowsAndReturnEnds
   EXPECT_EQ(game_.WaitExit(Ms(2000)), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Desktops, DefeatTest,
-                         ::testing::Values(Desktop::kNone, Desktop::kOpenbox, Desktop::kXfwm4,
-                                           Desktop::kI3, Desktop::kMutter),
+std::vector<Desktop> DefeatDesktops() {
+  std::vector<Desktop> desktops = {Desktop::kNone, Desktop::kOpenbox, Desktop::kXfwm4, Desktop::kI3,
+                                   Desktop::kMutter};
+  for (const Desktop d : DesktopsAskedFor()) {
+    if (std::find(desktops.begin(), desktops.end(), d) == desktops.end()) desktops.push_back(d);
+  }
+  return desktops;
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, DefeatTest, ::testing::ValuesIn(DefeatDesktops()),
                          [](const auto& info) { return DesktopName(info.param); });
 
 // Plays like a person watching the screen: sweeps the lookup cells row by row, aiming at the
@@ -197,8 +201,7 @@ TEST_F(HudTest, EatingEveryBlockWithThePointerEndsInVictory) {
       if (!eaten[cell]) target = cell;
     }
     if (target >= 0) x_.MovePointer(target % kColumns * 32 + 16, target / kColumns * 32 + 16);
-    if (round % 10 == 0 &&
-        (box = x_.FindWindow([](const WindowInfo& w) { return w.title == "ZORVELS WIN!"; }))) {
+    if (round % 10 == 0 && (box = x_.FindWindowTitled("ZORVELS WIN!"))) {
       break;
     }
     std::this_thread::sleep_for(Ms(5));

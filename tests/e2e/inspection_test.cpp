@@ -14,12 +14,16 @@
 namespace e2e {
 namespace {
 
-// A short game: instructions, the board, a few pointer moves, Esc. Tools slow the game
-// down a lot, so every wait is long.
-void PlayShortGame(XSession& x, Process& game) {
-  ASSERT_TRUE(x.WaitForWindow("HOW TO PLAY", Ms(60000))) << "no instructions box";
-  ASSERT_TRUE(x.Dismiss("HOW TO PLAY", Ms(60000))) << "the instructions box did not go";
-  ASSERT_TRUE(WaitFor([&] { return x.PixelAt(1023, 767) != 0; }, Ms(60000), Ms(50))) << "no board";
+// A short game under a tool: instructions, the board, a few pointer moves, Esc. Tools slow
+// the game down a lot, so every wait is long.
+void PlayShortGame(XSession& x, Game& started, const std::vector<std::string>& under) {
+  ASSERT_TRUE(StartPlaying(x, started,
+                           {.under = under,
+                            .box_within = Ms(60000),
+                            .gone_within = Ms(60000),
+                            .board_within = Ms(60000),
+                            .board_every = Ms(50)}));
+  Process& game = started.process;
   // Slowed down, the zorvel may not get there: only let it try.
   for (const Point p : {Point{700, 400}, Point{200, 600}, Point{900, 100}})
     ChaseDistance(x, p, Ms(3000));
@@ -31,12 +35,13 @@ TEST(MemcheckTest, AShortGameEndedByEscHasNoMemoryErrorsOrLeaksOfOurOwn) {
   XSession x(1024, 768);
   ASSERT_TRUE(x.Ok());
   const std::string log = TempPath("memcheck.log");
-  Process game = x.StartGame(
-      "", {"valgrind", "--tool=memcheck", "--error-exitcode=99", "--leak-check=full",
-           "--show-leak-kinds=definite,indirect", "--errors-for-leak-kinds=definite,indirect",
-           "--track-origins=yes", "--child-silent-after-fork=yes", "--num-callers=40",
-           "--suppressions=" GLOMPER_VALGRIND_SUPPRESSIONS, "--log-file=" + log});
-  PlayShortGame(x, game);
+  Game started;
+  Process& game = started.process;
+  PlayShortGame(x, started,
+                {"valgrind", "--tool=memcheck", "--error-exitcode=99", "--leak-check=full",
+                 "--show-leak-kinds=definite,indirect", "--errors-for-leak-kinds=definite,indirect",
+                 "--track-origins=yes", "--child-silent-after-fork=yes", "--num-callers=40",
+                 "--suppressions=" GLOMPER_VALGRIND_SUPPRESSIONS, "--log-file=" + log});
   const auto status = game.WaitExit(Ms(60000));
   const std::string report = ReadTextFile(log);
   EXPECT_EQ(status, 0) << report;
@@ -114,8 +119,9 @@ TEST_P(FilesTest, TheGameOpensNoFileOfItsOwnWritesNoneAndStartsNothing) {
         "statx,access,faccessat,faccessat2"}) {
     under.push_back(arg);
   }
-  Process game = x.StartGame("", under);
-  PlayShortGame(x, game);
+  Game launched;
+  Process& game = launched.process;
+  PlayShortGame(x, launched, under);
   EXPECT_EQ(game.WaitExit(Ms(30000)), 0);
   EXPECT_TRUE(WaitFor([&] { return game.GroupGone(); }, Ms(5000))) << "a process outlived the game";
 

@@ -13,12 +13,13 @@ class PlayTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(x_.Ok());
-    x_.MovePointer(76, 124);  // where the zorvel starts: it waits there
-    game_ = x_.StartGame();
-    ASSERT_TRUE(x_.WaitForWindow("HOW TO PLAY", Ms(10000)));
-    ASSERT_TRUE(x_.Dismiss("HOW TO PLAY", Ms(20000)));
-    ASSERT_TRUE(WaitFor([&] { return samples_.Shown(x_.Shoot(), 22 * kColumns + 30); }, Ms(5000)))
-        << "no board";
+    ASSERT_TRUE(
+        StartPlaying(x_, started_,
+                     {.pointer_at = Point{76, 124},  // where the zorvel starts: it waits there
+                      .board_shown = [&] { return samples_.Shown(x_.Shoot(), 22 * kColumns + 30); },
+                      .box_within = Ms(10000),
+                      .board_within = Ms(5000),
+                      .board_every = Ms(10)}));
   }
   void TearDown() override {
     x_.PressKey(XK_Escape);
@@ -26,7 +27,8 @@ class PlayTest : public ::testing::Test {
   }
 
   XSession x_{1024, 768};
-  Process game_;
+  Game started_;
+  Process& game_ = started_.process;
   BlockSamples samples_;
 };
 

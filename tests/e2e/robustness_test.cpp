@@ -17,60 +17,7 @@
 namespace e2e {
 namespace {
 
-// A part of the screen: a RandR monitor, or the whole of it.
-struct Area {
-  int x = 0, y = 0, width = 0, height = 0;
-  bool operator==(const Area&) const = default;
-};
-
 Area Whole(XSession& x) { return {0, 0, x.Width(), x.Height()}; }
-Area Of(const WindowInfo& w) { return {w.x, w.y, w.width, w.height}; }
-
-// Starts the game on `x` with the pointer in `on` (the whole screen if not given) and
-// returns once the game's board is drawn there (or in `covered`); `dismissed` is when the
-// instructions were dismissed, before which the bar cannot have started, `board` when the board was
-// seen.
-::testing::AssertionResult StartGame(XSession& x, Process& game,
-                                     Clock::time_point* dismissed = nullptr,
-                                     std::optional<Area> on = std::nullopt,
-                                     Clock::time_point* board = nullptr,
-                                     std::optional<Area> covered = std::nullopt,
-                                     Box kind = Box::kGtk, const std::string& stderr_path = "") {
-  if (!x.Ok()) return ::testing::AssertionFailure() << "no X server";
-  ResetWakeUpLateness();
-  const Area area = on.value_or(Whole(x));
-  x.MovePointer(area.x + area.width / 2, area.y + area.height / 2);
-  game = x.StartGame(kind, stderr_path);
-  const auto box = x.WaitForWindow("HOW TO PLAY", Ms(20000));
-  if (!box) return ::testing::AssertionFailure() << "no instructions box";
-  x.MovePointer(box->x + box->width / 2, box->y + box->height / 2);  // keys follow the pointer
-  // Return goes to the box once the window manager has given it the keyboard.
-  if (!WaitFor([&] { return x.ActiveWindow() == box->id || x.ActiveWindow() == 0; }, Ms(5000))) {
-    return ::testing::AssertionFailure() << "the instructions never got the keyboard";
-  }
-  // The box has the keyboard now; the pointer goes back to the monitor asked for, wherever
-  // the window manager put the box.
-  if (on) x.MovePointer(area.x + area.width / 2, area.y + area.height / 2);
-  if (!x.Dismiss("HOW TO PLAY", Ms(20000), dismissed)) {
-    return ::testing::AssertionFailure() << "the instructions box did not go";
-  }
-  // The bottom-right block of the area covered (the pointer's unless told), once drawn.
-  const Area drawn = covered.value_or(area);
-  const int right = drawn.x + drawn.width - 1, bottom = drawn.y + drawn.height - 1;
-  if (!WaitFor([&] { return x.PixelAt(right, bottom) != 0; }, Ms(20000), Ms(2))) {
-    auto failure = ::testing::AssertionFailure() << "no board";
-    if (const auto window = x.FindWindowOfPid(game.Pid())) {
-      failure << "; the window is at " << window->x << "," << window->y << " " << window->width
-              << "x" << window->height;
-    }
-    if (x.FindWindow([](const WindowInfo& w) { return w.title == "HOW TO PLAY"; })) {
-      failure << "; the instructions are still open";
-    }
-    return failure;
-  }
-  if (board != nullptr) *board = Clock::now();
-  return ::testing::AssertionSuccess();
-}
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -119,16 +66,19 @@ TEST_P(ScreenSizeTest, TheGameCoversTheScreenFollowsThePointerAndEndsOnEsc) {
   const Area pointer = desk.monitors.empty() ? Whole(x) : desk.monitors.front();
   const Area screen = desk.monitors.empty() ? Whole(x) : desk.monitors[desk.covered];
   const auto [w, h] = std::pair{screen.width, screen.height};
-  Process game;
-  Clock::time_point dismissed, board;
-  ASSERT_TRUE(StartGame(x, game, &dismissed,
-                        desk.monitors.empty() ? std::nullopt : std::optional(pointer), &board,
-                        screen));
-  EXPECT_LT(board - dismissed, StartAllowance()) << Seconds(board - dismissed) << " s to the board";
-  const auto window = x.FindWindowOfPid(game.Pid());
+  Game game;
+  ASSERT_TRUE(
+      StartPlaying(x, game,
+                   {.pointer_on = desk.monitors.empty() ? std::nullopt : std::optional(pointer),
+                    .covered = screen,
+                    .keyboard_to_box = true}));
+  const Clock::time_point dismissed = game.pressed;
+  EXPECT_LT(game.board - dismissed, StartAllowance())
+      << Seconds(game.board - dismissed) << " s to the board";
+  const auto window = x.FindWindowOfPid(game.process.Pid());
   ASSERT_TRUE(window);
-  EXPECT_EQ(Of(*window), screen) << window->x << "," << window->y << " " << window->width << "x"
-                                 << window->height;
+  EXPECT_EQ(window->Where(), screen)
+      << window->x << "," << window->y << " " << window->width << "x" << window->height;
   // However long this machine took to find the window and read the screen, the bar is as
   // wide as that much play allows, and never wider than at the start.
   const Screenshot shot = x.Shoot().Crop(screen.x, screen.y, w, h);
@@ -144,33 +94,36 @@ TEST_P(ScreenSizeTest, TheGameCoversTheScreenFollowsThePointerAndEndsOnEsc) {
   EXPECT_LT(ChaseDistance(x, {screen.x + w * 3 / 4, screen.y + h * 3 / 4}, Ms(10000)), 40)
       << "the zorvel never reached the pointer";
   x.PressKey(XK_Escape);
-  EXPECT_EQ(game.WaitExit(Ms(1000)), 0);
+  EXPECT_EQ(game.process.WaitExit(Ms(1000)), 0);
   // Told when the player asked for the window, mutter lets it in without complaint.
   EXPECT_EQ(x.WindowManagerLog().find("Buggy client"), std::string::npos) << x.WindowManagerLog();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, ScreenSizeTest,
-    ::testing::Values(
-        Desk{Desktop::kOpenbox, 640, 480, {}}, Desk{Desktop::kOpenbox, 800, 600, {}},
-        Desk{Desktop::kOpenbox, 1280, 1024, {}}, Desk{Desktop::kOpenbox, 1920, 1080, {}},
-        Desk{Desktop::kOpenbox, 3840, 2160, {}}, Desk{Desktop::kXfwm4, 1024, 768, {}},
-        Desk{Desktop::kI3, 1024, 768, {}}, Desk{Desktop::kMutter, 1024, 768, {}},
-        // One output split in two, the game on the left: openbox chose the
-        // right one by itself, xfwm4 the left.
-        Desk{Desktop::kOpenbox, 2304, 1024, {{0, 0, 1280, 1024}, {1280, 0, 1024, 768}}},
-        Desk{Desktop::kXfwm4, 2304, 1024, {{1280, 0, 1024, 768}, {0, 0, 1280, 1024}}, 1},
-        // GNOME with two monitors, the pointer on either.
-        Desk{Desktop::kMutter, 2304, 1024, {{0, 0, 1280, 1024}, {1280, 0, 1024, 768}}},
-        Desk{Desktop::kMutter, 2304, 1024, {{1280, 0, 1024, 768}, {0, 0, 1280, 1024}}}),
-    [](const auto& info) {
-      const Desk& d = info.param;
-      std::string name = std::to_string(d.width) + "x" + std::to_string(d.height);
-      if (!d.monitors.empty()) name = "two_monitors_" + std::to_string(d.monitors.front().x);
-      return d.desktop == Desktop::kOpenbox && d.monitors.empty()
-                 ? name
-                 : DesktopName(d.desktop) + "_" + name;
-    });
+std::vector<Desk> Desks() {
+  std::vector<Desk> desks = {
+      Desk{Desktop::kOpenbox, 640, 480, {}}, Desk{Desktop::kOpenbox, 800, 600, {}},
+      Desk{Desktop::kOpenbox, 1280, 1024, {}}, Desk{Desktop::kOpenbox, 1920, 1080, {}},
+      Desk{Desktop::kOpenbox, 3840, 2160, {}}, Desk{Desktop::kXfwm4, 1024, 768, {}},
+      Desk{Desktop::kI3, 1024, 768, {}}, Desk{Desktop::kMutter, 1024, 768, {}},
+      // One output split in two, the game on the left: openbox chose the
+      // right one by itself, xfwm4 the left.
+      Desk{Desktop::kOpenbox, 2304, 1024, {{0, 0, 1280, 1024}, {1280, 0, 1024, 768}}},
+      Desk{Desktop::kXfwm4, 2304, 1024, {{1280, 0, 1024, 768}, {0, 0, 1280, 1024}}, 1},
+      // GNOME with two monitors, the pointer on either.
+      Desk{Desktop::kMutter, 2304, 1024, {{0, 0, 1280, 1024}, {1280, 0, 1024, 768}}},
+      Desk{Desktop::kMutter, 2304, 1024, {{1280, 0, 1024, 768}, {0, 0, 1280, 1024}}}};
+  // A desktop asked for by hand, at the one size the others share.
+  for (const Desktop d : DesktopsAskedFor()) desks.push_back(Desk{d, 1024, 768, {}});
+  return desks;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ScreenSizeTest, ::testing::ValuesIn(Desks()), [](const auto& info) {
+  const Desk& d = info.param;
+  std::string name = std::to_string(d.width) + "x" + std::to_string(d.height);
+  if (!d.monitors.empty()) name = "two_monitors_" + std::to_string(d.monitors.front().x);
+  return d.desktop == Desktop::kOpenbox && d.monitors.empty() ? name
+                                                              : DesktopName(d.desktop) + "_" + name;
+});
 
 class DepthTest : public ::testing::TestWithParam<int> {};
 
@@ -179,18 +132,18 @@ class DepthTest : public ::testing::TestWithParam<int> {};
 TEST_P(DepthTest, TheBoardIsDrawnInItsColoursOrTheGameRefusesBeforePlay) {
   const int depth = GetParam();
   XSession x(1024, 768, Desktop::kOpenbox, depth);
-  Process game;
+  Game game;
   const std::string err = TempPath("stderr");
   if (depth < 15) {
     ASSERT_TRUE(x.Ok());
-    game = x.StartGame(err);
-    EXPECT_EQ(game.WaitExit(Ms(10000)), 1);
+    game.process = LaunchGame(x, {.stderr_path = err});
+    EXPECT_EQ(game.process.WaitExit(Ms(10000)), 1);
     EXPECT_EQ(ReadTextFile(err), "glomper: the screen shows " + std::to_string(depth) +
                                      "-bit colour; the game needs 15-bit colour or more\n");
-    EXPECT_FALSE(x.FindWindow([](const WindowInfo& w) { return w.title == "HOW TO PLAY"; }));
+    EXPECT_FALSE(x.FindWindowTitled("HOW TO PLAY"));
     return;
   }
-  ASSERT_TRUE(StartGame(x, game));
+  ASSERT_TRUE(StartPlaying(x, game, {.keyboard_to_box = true}));
   const Screenshot s = x.Shoot();
   auto near = [](std::uint32_t seen, std::uint32_t wanted) {
     for (int shift : {0, 8, 16}) {
@@ -204,8 +157,8 @@ TEST_P(DepthTest, TheBoardIsDrawnInItsColoursOrTheGameRefusesBeforePlay) {
   EXPECT_TRUE(near(s.At(0, 8), kBarGreen)) << std::hex << s.At(0, 8);
   // The tile repeats block after block, in the colours of the 24-bit screen.
   XSession full(1024, 768);
-  Process reference;
-  ASSERT_TRUE(StartGame(full, reference));
+  Game reference;
+  ASSERT_TRUE(StartPlaying(full, reference, {.keyboard_to_box = true}));
   const Screenshot r = full.Shoot();
   // A block far from the zorvel's way to the pointer at the middle.
   int compared = 0;
@@ -218,7 +171,7 @@ TEST_P(DepthTest, TheBoardIsDrawnInItsColoursOrTheGameRefusesBeforePlay) {
   }
   EXPECT_GT(compared, 500);
   x.PressKey(XK_Escape);
-  EXPECT_EQ(game.WaitExit(Ms(1000)), 0);
+  EXPECT_EQ(game.process.WaitExit(Ms(1000)), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, DepthTest, ::testing::Values(8, 15, 16));
@@ -238,11 +191,10 @@ TEST_P(DesktopChangeTest, TheWindowGoesOnCoveringTheScreenAndPlayGoesOn) {
   const DuringPlay change = GetParam();
   XSession x(1024, 768,
              change == DuringPlay::kNoWindowManagerAtAll ? Desktop::kNone : Desktop::kOpenbox);
-  Process game;
-  Clock::time_point dismissed, board;
-  ASSERT_TRUE(StartGame(x, game, &dismissed, std::nullopt, &board));
-  std::printf("instructions dismissed -> board: %.2f s\n", Seconds(board - dismissed));
-  EXPECT_LT(board - dismissed, StartAllowance()) << "no window manager to wait for";
+  Game game;
+  ASSERT_TRUE(StartPlaying(x, game, {.keyboard_to_box = true}));
+  std::printf("instructions dismissed -> board: %.2f s\n", Seconds(game.board - game.pressed));
+  EXPECT_LT(game.board - game.pressed, StartAllowance()) << "no window manager to wait for";
   switch (change) {
     case DuringPlay::kNoWindowManagerAtAll:
       break;
@@ -263,10 +215,10 @@ TEST_P(DesktopChangeTest, TheWindowGoesOnCoveringTheScreenAndPlayGoesOn) {
   std::optional<std::string> digits;
   const bool covered = WaitFor(
       [&] {
-        window = x.FindWindowOfPid(game.Pid());
+        window = x.FindWindowOfPid(game.process.Pid());
         const Screenshot shot = x.Shoot();
         digits = ReadDigits(shot);
-        return window && Of(*window) == Whole(x) && shot.At(0, 8) != 0 && digits;
+        return window && window->Where() == Whole(x) && shot.At(0, 8) != 0 && digits;
       },
       Ms(5000));
   ASSERT_TRUE(window) << "the window is gone";
@@ -276,7 +228,7 @@ TEST_P(DesktopChangeTest, TheWindowGoesOnCoveringTheScreenAndPlayGoesOn) {
       << "play did not go on";
   x.MovePointer(x.Width() / 2, x.Height() / 2);
   x.PressKey(XK_Escape);
-  EXPECT_EQ(game.WaitExit(Ms(1000)), 0) << "Esc no longer reaches the game";
+  EXPECT_EQ(game.process.WaitExit(Ms(1000)), 0) << "Esc no longer reaches the game";
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, DesktopChangeTest,
@@ -303,13 +255,15 @@ TEST_P(EndingTest, EndsPromptlyAndLeavesNothingBehind) {
   const auto [ending, box] = GetParam();
   XSession x(1024, 768);
   ASSERT_TRUE(x.Ok());
-  Process game;
+  Game started;
+  Process& game = started.process;
   const std::string err = TempPath("stderr");
   if (ending >= Ending::kSigtermDuringInstructions) {
-    game = x.StartGame(box, err);
+    game = LaunchGame(x, {.box = box, .stderr_path = err});
     ASSERT_TRUE(x.WaitForWindow("HOW TO PLAY", Ms(20000)));
   } else {
-    ASSERT_TRUE(StartGame(x, game, nullptr, std::nullopt, nullptr, std::nullopt, box, err));
+    ASSERT_TRUE(
+        StartPlaying(x, started, {.box = box, .stderr_path = err, .keyboard_to_box = true}));
   }
   int status = 0;
   Ms within(1000);
@@ -342,7 +296,7 @@ TEST_P(EndingTest, EndsPromptlyAndLeavesNothingBehind) {
                       std::chrono::duration_cast<Ms>(ended - Clock::now())))
       << "a process of the game outlived it";
   if (x.Ok()) {
-    EXPECT_FALSE(x.FindWindow([](const WindowInfo& w) { return w.title == "HOW TO PLAY"; }));
+    EXPECT_FALSE(x.FindWindowTitled("HOW TO PLAY"));
   }
   const std::string text = ReadTextFile(err);
   if (ending == Ending::kServerDeathDuringInstructions) {
@@ -377,9 +331,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ServerDeathTest, TheGameExitsWithinASecondWhenTheXServerDies) {
   XSession x(1024, 768);
-  Process game;
+  Game started;
+  Process& game = started.process;
   const std::string err = TempPath("stderr");
-  ASSERT_TRUE(StartGame(x, game, nullptr, std::nullopt, nullptr, std::nullopt, Box::kGtk, err));
+  ASSERT_TRUE(StartPlaying(x, started, {.stderr_path = err, .keyboard_to_box = true}));
   ASSERT_TRUE(WaitFor([&] { return BarWidth(x.Shoot()) < 521; }, Ms(5000))) << "no play";
   const auto killed = Clock::now();
   x.KillServer();
@@ -394,8 +349,9 @@ TEST(ServerDeathTest, TheGameExitsWithinASecondWhenTheXServerDies) {
 
 TEST(PointerStormTest, TensOfThousandsOfMovesNeitherSlowTheClockNorGrowMemory) {
   XSession x(1024, 768);
-  Process game;
-  ASSERT_TRUE(StartGame(x, game));
+  Game started;
+  Process& game = started.process;
+  ASSERT_TRUE(StartPlaying(x, started, {.keyboard_to_box = true}));
   // Two storms of 20 000 moves a second, three seconds each: the first may fill SDL's event
   // queue to its working size, the second must not add to it.
   int moves = 0;
@@ -414,10 +370,10 @@ TEST(PointerStormTest, TensOfThousandsOfMovesNeitherSlowTheClockNorGrowMemory) {
   storm();
   // The first storm may grow SDL's event queue to its working size, and on a loaded machine
   // the next may find it fuller still; a leak grows with every storm.
-  std::vector<long> memory = {XSession::MemoryKb(game.Pid())};
+  std::vector<long> memory = {MemoryKb(game.Pid())};
   for (int i = 0; i < 2; ++i) {
     storm();
-    memory.push_back(XSession::MemoryKb(game.Pid()));
+    memory.push_back(MemoryKb(game.Pid()));
   }
   const Screenshot after = x.Shoot();
   const auto waited = x.WaitedToRun(game.Pid()) - waited_before;
@@ -444,8 +400,9 @@ TEST(PointerStormTest, TensOfThousandsOfMovesNeitherSlowTheClockNorGrowMemory) {
 
 TEST(OtherWindowTest, AnotherWindowOnTopThenTheGameActivatedAgainPlayGoesOn) {
   XSession x(1024, 768);
-  Process game;
-  ASSERT_TRUE(StartGame(x, game));
+  Game started;
+  Process& game = started.process;
+  ASSERT_TRUE(StartPlaying(x, started, {.keyboard_to_box = true}));
   const Window game_window = x.FindWindowOfPid(game.Pid()).value().id;
   const int bar_before = BarWidth(x.Shoot());
   const Window other = x.OpenOtherWindow(400, 300);

@@ -98,7 +98,7 @@ bool WaylandSession::PressKey(unsigned keysym) {
 }
 
 Process WaylandSession::StartGame(Box box, const std::string& stderr_path) {
-  std::vector<std::string> argv = {XSession::GameBinary()};
+  std::vector<std::string> argv = {GameBinary()};
   std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir_, "WAYLAND_DISPLAY=" + display_,
                                   "WAYLAND_DEBUG=client", "NO_AT_BRIDGE=1"};
   switch (box) {

@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "platform/geometry.h"
-#include "tests/e2e/x_session.h"
+#include "tests/e2e/launch.h"
+#include "tests/e2e/process.h"
 
 struct _GDBusConnection;  // NOLINT(bugprone-reserved-identifier): GIO's own names
 struct _GVariant;         // NOLINT(bugprone-reserved-identifier)
