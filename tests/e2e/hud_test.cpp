@@ -160,6 +160,38 @@ TEST_P(DefeatTest, TheBarRunsOutAfter78SecondsThenTheDefeatBoxShowsAndReturnEnds
   }
   // The launch was the instructions' to end; its old time would hold this box back.
   EXPECT_EQ(x_.StartupIdOf(box->id), "");
+  // While its box is open the game answers the window manager, which would mark it as not
+  // responding otherwise, and paints again what the box uncovers where no compositor keeps
+  // the picture: moved away, the box leaves no trail over the blocks it stood on.
+  const auto window = x_.FindWindowOfPid(game_.Pid());
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(x_.AnswersPing(window->id, Ms(5000))) << "no answer to a ping with the box open";
+  if (GetParam() != Desktop::kMutter && GetParam() != Desktop::kKde) {
+    const Area was = box->Where();
+    x_.MoveWindow(box->id, x_.Width() - box->width, x_.Height() - box->height);
+    ASSERT_TRUE(WaitFor([&] { return x_.FindWindowTitled("MISSION FAILED")->y > was.y; }, Ms(5000)))
+        << "the box did not move";
+    const Area now = x_.FindWindowTitled("MISSION FAILED")->Where();
+    auto inside = [](const Area& a, const Point& p) {
+      return p.x >= a.x && p.y >= a.y && p.x < a.x + a.width && p.y < a.y + a.height;
+    };
+    int uncovered = 0, trail = 0;
+    // The zorvel stayed at the top left: the blocks the box stood on are all there.
+    EXPECT_TRUE(WaitFor(
+        [&] {
+          const Screenshot s = x_.Shoot();
+          uncovered = trail = 0;
+          for (int block = 0; block < kBlocks; ++block) {
+            const Point p = samples_.Of(block);
+            if (!inside(was, p) || inside(now, p)) continue;
+            ++uncovered;
+            if (!samples_.Shown(s, block) || ShowsABox(s.At(p.x, p.y))) ++trail;
+          }
+          return uncovered > 0 && trail == 0;
+        },
+        Ms(5000)))
+        << trail << " of " << uncovered << " blocks the box uncovered are not painted again";
+  }
   EXPECT_TRUE(x_.Dismiss("MISSION FAILED", Ms(10000)));
   EXPECT_EQ(game_.WaitExit(Ms(2000)), 0);
 }

@@ -148,6 +148,47 @@ Window ActiveWindow(Display* display) {
   return x11::WindowIn(display, DefaultRootWindow(display), "_NET_ACTIVE_WINDOW").value_or(0);
 }
 
+bool AnswersPing(Display* display, Window window, Ms timeout) {
+  const Window root = DefaultRootWindow(display);
+  XWindowAttributes attributes;
+  XGetWindowAttributes(display, root, &attributes);
+  // The answer goes to the root for the window manager's eyes; a client may look on too.
+  XSelectInput(display, root, attributes.your_event_mask | SubstructureNotifyMask);
+  static long stamp = 0x47100;  // the answer carries it back: ours, not the window manager's
+  const long sent = ++stamp;
+  const Atom protocols = x11::Intern(display, "WM_PROTOCOLS");
+  const Atom ping = x11::Intern(display, "_NET_WM_PING");
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = protocols;
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(ping);
+  event.xclient.data.l[1] = sent;
+  event.xclient.data.l[2] = static_cast<long>(window);
+  XSendEvent(display, window, False, NoEventMask, &event);
+  XFlush(display);
+  const bool answered = WaitFor(
+      [&] {
+        XEvent e;
+        while (XCheckTypedWindowEvent(display, root, ClientMessage, &e)) {
+          if (e.xclient.message_type == protocols &&
+              e.xclient.data.l[0] == static_cast<long>(ping) && e.xclient.data.l[1] == sent) {
+            return true;
+          }
+        }
+        return false;
+      },
+      timeout);
+  XSelectInput(display, root, attributes.your_event_mask);
+  return answered;
+}
+
+void MoveWindow(Display* display, Window window, int x, int y) {
+  XMoveWindow(display, window, x, y);
+  XFlush(display);
+}
+
 Window OpenOtherWindow(Display* display, int width, int height) {
   const Window window = XCreateSimpleWindow(
       display, DefaultRootWindow(display), 100, 100, static_cast<unsigned>(width),

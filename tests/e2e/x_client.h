@@ -64,6 +64,11 @@ void RequestClose(Display* display, Window window);
 // Asks the window manager to activate a window, as a click in a task bar would.
 void Activate(Display* display, Window window);
 Window ActiveWindow(Display* display);
+// Pings a window as the window manager does (_NET_WM_PING) and waits for its answer on the
+// root window: a window that does not answer is marked as not responding.
+bool AnswersPing(Display* display, Window window, Ms timeout);
+// Moves a window, through its window manager where there is one.
+void MoveWindow(Display* display, Window window, int x, int y);
 // Creates and maps an ordinary top-level window of another program.
 Window OpenOtherWindow(Display* display, int width, int height);
 

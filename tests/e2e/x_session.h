@@ -45,6 +45,8 @@ class XSession : public DesktopSession {
   void RequestClose(Window window) { e2e::RequestClose(Dpy(), window); }
   void Activate(Window window) { e2e::Activate(Dpy(), window); }
   Window ActiveWindow() { return e2e::ActiveWindow(Dpy()); }
+  bool AnswersPing(Window window, Ms timeout) { return e2e::AnswersPing(Dpy(), window, timeout); }
+  void MoveWindow(Window window, int x, int y) { e2e::MoveWindow(Dpy(), window, x, y); }
   Window OpenOtherWindow(int width, int height) {
     return e2e::OpenOtherWindow(Dpy(), width, height);
   }
