@@ -1,13 +1,16 @@
-// glomper-desktop-bench DESKTOP [--runs N] [--strace N] [--after-sigterm N]
+// glomper-desktop-bench DESKTOP [--runs N] [--strace N] [--after-sigterm N] [--launch-id N]
 //
 // Starts the game on a fresh desktop session (a window manager on Xvfb, or mutter or KDE's
 // kwin_wayland with Xwayland) at
 // 1024 × 768 and measures, per run: the time from pressing Return on the instructions to the
 // game window covering the screen, and to the board being drawn; then the game's CPU use
 // over 3 s of play (pointer circling) and its peak resident memory. Of the runs, --strace N
-// run the game under strace -f, and --after-sigterm N first play a game in the same session
-// and end it with SIGTERM. Prints one line a run and a summary; exits non-zero if any run
-// took more than 0.3 s to cover the screen or a game did not end with status 0.
+// run the game under strace -f, --after-sigterm N first play a game in the same session
+// and end it with SIGTERM, and --launch-id N are launched as a menu launches the game (with a
+// startup notification ID); the others as from a terminal, with none. Every run waits for the
+// instructions box to have the keyboard by itself before it presses Return. Prints one line a
+// run and a summary; exits non-zero if a box never got the keyboard, a run took more than
+// 0.3 s to cover the screen, or a game did not end with status 0.
 #include <X11/keysym.h>
 #include <signal.h>
 #include <unistd.h>
@@ -136,9 +139,13 @@ Run Measure(const std::string& desktop, const std::string& kind) {
     }
     return covered && x.PixelAt(1023, 767) != 0;
   };
+  const std::string launch_id =
+      kind == "launch-id" ? "glomper-bench-" + std::to_string(getpid()) + "_TIME0" : "";
   const bool board = static_cast<bool>(e2e::StartPlaying(x, game,
-                                                         {.under = under,
+                                                         {.launch_id = launch_id,
+                                                          .under = under,
                                                           .board_shown = covers_then_board,
+                                                          .keyboard_to_box = true,
                                                           .press_once_after = Ms(100),
                                                           .box_within = Ms(30000),
                                                           .board_every = Ms(1)}));
@@ -174,24 +181,26 @@ int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
                  "usage: %s none|openbox|xfwm4|i3|mutter|kde|kwin_x11|fluxbox|icewm|metacity "
-                 "[--runs N] [--strace N] [--after-sigterm N]\n",
+                 "[--runs N] [--strace N] [--after-sigterm N] [--launch-id N]\n",
                  argv[0]);
     return 2;
   }
   const std::string name = Known(argv[1]) ? argv[1] : "openbox";
-  int runs = 20, traced = 0, after_sigterm = 0;
+  int runs = 20, traced = 0, after_sigterm = 0, launched = 0;
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
     const int n = std::atoi(argv[i + 1]);
     if (flag == "--runs") runs = n;
     if (flag == "--strace") traced = n;
     if (flag == "--after-sigterm") after_sigterm = n;
+    if (flag == "--launch-id") launched = n;
   }
   std::vector<Run> all;
   for (int i = 0; i < runs; ++i) {
-    const std::string kind = i < traced                   ? "strace"
-                             : i < traced + after_sigterm ? "after-sigterm"
-                                                          : "plain";
+    const std::string kind = i < traced                              ? "strace"
+                             : i < traced + after_sigterm            ? "after-sigterm"
+                             : i < traced + after_sigterm + launched ? "launch-id"
+                                                                     : "plain";
     const Run r = Measure(name, kind);
     std::printf(
         "%-7s run %2d %-13s Return->covered %7.1f ms (waiting for a CPU %5.1f ms)  ->board %7.1f "
