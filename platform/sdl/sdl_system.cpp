@@ -1,12 +1,14 @@
 #include "platform/sdl/sdl_system.h"
 
 #include <SDL.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -62,6 +64,42 @@ bool Set(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0';
 }
+
+// While SDL starts its video: the libraries below it say things on their way up (libdecor's
+// "No plugins found"), and the game's standard error is for the game's own lines.
+// SDL 3, on a compositor that leaves decorations to its clients (GNOME), starts libdecor,
+// which would load GTK and its threads into the game for decorations its window never has:
+// with no plugin directory, libdecor keeps to its plain fallback.
+class StartingVideo {
+ public:
+  StartingVideo() : saved_stderr_(fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0)) {
+    if (const char* dir = std::getenv(kPlugins)) plugins_ = dir;
+    setenv(kPlugins, "", 1);
+    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null_fd >= 0) {
+      dup2(null_fd, STDERR_FILENO);
+      close(null_fd);
+    }
+  }
+  ~StartingVideo() {
+    if (saved_stderr_ >= 0) {
+      dup2(saved_stderr_, STDERR_FILENO);
+      close(saved_stderr_);
+    }
+    if (plugins_) {
+      setenv(kPlugins, plugins_->c_str(), 1);
+    } else {
+      unsetenv(kPlugins);
+    }
+  }
+  StartingVideo(const StartingVideo&) = delete;
+  StartingVideo& operator=(const StartingVideo&) = delete;
+
+ private:
+  static constexpr const char* kPlugins = "LIBDECOR_PLUGIN_DIR";
+  int saved_stderr_;
+  std::optional<std::string> plugins_;
+};
 
 }  // namespace
 
@@ -164,7 +202,10 @@ std::unique_ptr<SdlSystem> SdlSystem::Start(std::string& error) {
   SDL_SetHint(SDL_HINT_VIDEO_WAYLAND_ALLOW_LIBDECOR, "0");
   SDL_SetHint("SDL_VIDEO_WAYLAND_SCALE_TO_DISPLAY", "0");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
-  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+  std::optional<StartingVideo> starting(std::in_place);
+  const bool started = SDL_Init(SDL_INIT_VIDEO) == 0;
+  starting.reset();
+  if (!started) {
     error = std::string("cannot open the display (") + SDL_GetError() + ")";
     if (own_x11 != nullptr) CloseX11(own_x11);
     return nullptr;

@@ -181,11 +181,14 @@ WaylandTrace ReadWaylandTrace(const std::string& path) {
   long attached = -1;  // a buffer waiting for the next commit
   std::optional<std::pair<int, int>> destination;
   std::pair<int, int> proposed{0, 0}, acknowledged{0, 0};
-  std::vector<platform::PixelRect> damage;
-  bool committed = false;
+  std::vector<platform::PixelRect> damage, damaged_before;
+  bool committed = false, has_role = false;
   for (const Message& m : messages) {
     const auto& n = m.numbers;
     if (m.request && m.name == "get_toplevel" && m.id == role && !n.empty()) toplevel = n[0];
+    if (m.request && m.name == "get_xdg_surface" && n.size() >= 2 && n[1] == surface) {
+      has_role = true;
+    }
     if (m.request && m.name == "create_buffer" && n.size() >= 4) buffers[n[0]] = {n[2], n[3]};
     if (m.request && m.name == "get_viewport" && n.size() >= 2 && n[1] == surface) {
       viewport = n[0];
@@ -206,7 +209,13 @@ WaylandTrace ReadWaylandTrace(const std::string& path) {
     }
     if (m.request && m.name == "ack_configure" && m.id == role) acknowledged = proposed;
     if (m.id != surface || !m.request) continue;
-    if (m.name == "attach" && !n.empty()) attached = n[0];
+    if (m.name == "frame" && !has_role) ++trace.early_frame_requests;
+    // The game attaches its buffer first, then damages what it drew.
+    if (m.name == "attach" && !n.empty()) {
+      attached = n[0];
+      damaged_before = std::move(damage);
+      damage.clear();
+    }
     if (m.name == "damage_buffer" && n.size() >= 4) {
       damage.push_back({static_cast<int>(n[0]), static_cast<int>(n[1]),
                         static_cast<int>(n[0] + n[2]), static_cast<int>(n[1] + n[3])});
@@ -215,11 +224,12 @@ WaylandTrace ReadWaylandTrace(const std::string& path) {
       committed = true;
       if (attached >= 0) {
         const auto [w, h] = buffers[attached];
-        trace.frames.push_back({w, h, destination, damage});
+        trace.frames.push_back({w, h, destination, damage, damaged_before});
         trace.configured_before_frame.push_back(acknowledged);
       }
       attached = -1;
       damage.clear();
+      damaged_before.clear();
     }
   }
   return trace;

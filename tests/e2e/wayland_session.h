@@ -50,7 +50,9 @@ struct WaylandTrace {
     int buffer_width = 0, buffer_height = 0;
     // The surface's size as its viewport sets it, where it has one.
     std::optional<std::pair<int, int>> viewport;
-    std::vector<platform::PixelRect> damage;
+    // What the game damaged with the buffer, and what was damaged before it was attached
+    // (SDL 2 damages its whole surface before each frame it is called back for).
+    std::vector<platform::PixelRect> damage, damaged_before;
   };
   bool found = false;                           // the window's surface was given its role
   bool full_screen_asked_first = false;         // before the role's first commit
@@ -60,6 +62,8 @@ struct WaylandTrace {
   std::vector<Frame> frames;  // commits that attached a buffer
   int viewports = 0;          // objects made for the window's surface
   int scales = 0;
+  // Frame callbacks asked for on the surface before it had its role: not the game's.
+  int early_frame_requests = 0;
   std::vector<std::string> said;  // what the game wrote to standard error besides the trace
 };
 WaylandTrace ReadWaylandTrace(const std::string& path);
