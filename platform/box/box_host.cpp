@@ -147,7 +147,9 @@ BoxResult BoxHost::Show(const BoxRequest& request, const BoxWatch& watch, BoxAns
     // A signal wakes the poll; the timeout covers one that lands just before it.
     const int ready = poll(fds.data(), fds.size(), 100);
     if (ready < 0 && errno != EINTR) return BoxResult::kUnavailable;
-    if (watch.pump) watch.pump();
+    bool spoke = false;
+    for (std::size_t i = 1; ready > 0 && i < fds.size(); ++i) spoke = spoke || fds[i].revents != 0;
+    if (watch.pump) watch.pump(spoke);
     if (ready <= 0 || fds[0].revents == 0) continue;
     char buffer[256];
     const ssize_t got = read(answer_read.Get(), buffer, sizeof buffer);

@@ -21,9 +21,9 @@ bool IsBoxRole(std::string_view argv0);
 struct BoxWatch {
   const volatile std::sig_atomic_t& quit;  // set by SIGINT or SIGTERM: the box goes at once
   std::vector<int> fds;                    // the window system's connections
-  // Called when one of them has something to say, and at least ten times a second. May end
-  // the program (System::End); the box goes with it.
-  std::function<void()> pump;
+  // Called when one of them has something to say (`spoke`), and at least ten times a second.
+  // May end the program (System::End); the box goes with it.
+  std::function<void(bool spoke)> pump;
 };
 
 // Shows message boxes in a process of their own, so that no toolkit's memory stays in the

@@ -244,7 +244,7 @@ std::unique_ptr<Window> SdlSystem::CreateWindow(const WindowSpec& spec) {
   return created;
 }
 
-void SdlSystem::KeepAnswering() {
+void SdlSystem::KeepAnswering(bool spoke) {
   SDL_Event event;
   while (SDL_PollEvent(&event) != 0) {
     // A close request still ends the game; the game's own input waits for no one.
@@ -253,7 +253,8 @@ void SdlSystem::KeepAnswering() {
   }
   // The window is painted again where it was uncovered; a resize waits for play to go on.
   backend_->Follow(window_ != nullptr ? &window_->GetScene() : nullptr);
-  if (backend_->ConnectionLost() || !backend_->Reaches()) LostTheDisplay();
+  // A connection the display closed wakes the game as one with something to say.
+  if (backend_->ConnectionLost() || (spoke && !backend_->Reaches())) LostTheDisplay();
 }
 
 void SdlSystem::MessageBox(std::string_view text, MessageIcon icon, std::string_view title) {
@@ -267,7 +268,7 @@ void SdlSystem::MessageBox(std::string_view text, MessageIcon icon, std::string_
   // The launcher's notification is the first box's alone.
   box_setting_.startup_id.clear();
   box_setting_.activation_token.clear();
-  const BoxWatch watch{g_quit, backend_->WatchFds(), [this] { KeepAnswering(); }};
+  const BoxWatch watch{g_quit, backend_->WatchFds(), [this](bool spoke) { KeepAnswering(spoke); }};
   BoxAnswer answer;
   BoxResult result = boxes_.Show(request, watch, answer);
   // Where GTK is missing or cannot start, the game's own box; it needs an X display.
@@ -283,7 +284,7 @@ void SdlSystem::MessageBox(std::string_view text, MessageIcon icon, std::string_
       End(0);
     case BoxResult::kUnavailable:
       // A box that could not be shown may have lost the display with the game.
-      KeepAnswering();
+      KeepAnswering(/*spoke=*/true);
       // Nothing to wait for: the player reads it here, and the game goes on as if dismissed.
       PrintOneLine(request.title, request.text);
       user_time_ = 0;

@@ -33,8 +33,9 @@ class SdlSystem : public System {
   friend class SdlWindow;
   SdlSystem(std::unique_ptr<WindowBackend> backend, BoxRequest box_setting);
   void Dispatch(const SDL_Event& event);
-  // While a box is open: the window keeps answering, nothing of the game runs.
-  void KeepAnswering();
+  // While a box is open: the window keeps answering, nothing of the game runs. `spoke`: a
+  // connection woke the game, perhaps to say it has closed.
+  void KeepAnswering(bool spoke);
 
   std::unique_ptr<WindowBackend> backend_;
   BoxHost boxes_;

@@ -124,7 +124,7 @@ class BoxHostTest : public ::testing::Test {
     BoxRequest request;
     request.title = what;
     request.text = text;
-    return host_.Show(request, BoxWatch{g_quit, {}, [this] { ++pumped_; }}, answer_);
+    return host_.Show(request, BoxWatch{g_quit, {}, [this](bool) { ++pumped_; }}, answer_);
   }
 
   BoxHost host_;
@@ -169,7 +169,7 @@ TEST_F(BoxHostTest, TheWindowKeepsAnsweringWhileABoxIsOpenAndMayEndTheGame) {
   BoxRequest request;
   request.title = "wait";
   int pumped = 0;
-  const BoxWatch watch{g_quit, {}, [&] {
+  const BoxWatch watch{g_quit, {}, [&](bool) {
                          if (++pumped == 3) throw ProgramEnd{0};
                        }};
   EXPECT_THROW(host_.Show(request, watch, answer_), ProgramEnd);
