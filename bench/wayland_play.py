@@ -66,7 +66,15 @@ def main():
     p.add_argument("--x-display", help="run the game on this Xwayland display instead")
     a = p.parse_args()
 
-    if a.compositor == "sway":
+    if a.compositor == "sway" and a.x_display:
+        # Xwayland takes no keymap from a virtual keyboard (wtype's Return arrives there as
+        # the key Escape has on the default map): XTest, straight into the X server, whose
+        # first key goes nowhere.
+        keys = subprocess.Popen(["xdotool", "key", "Shift_L", "sleep", "1.5", "key", "Return",
+                                 "sleep", str(PLAY_S + 1.5), "key", "Escape"],
+                                env=dict(os.environ, DISPLAY=a.x_display))
+        mutter = None
+    elif a.compositor == "sway":
         # One virtual keyboard for the whole game: Return, then Esc after the play time.
         keys = subprocess.Popen(["wtype", "-s", "1500", "-k", "Return", "-s",
                                  str(int((PLAY_S + 1.5) * 1000)), "-k", "Escape"])
