@@ -103,6 +103,24 @@ class StartingVideo {
 
 }  // namespace
 
+SDL_Window* MakeSdlWindow(const WindowSpec& spec, int x, int y, int width, int height,
+                          unsigned flags) {
+  SDL_Window* window = SDL_CreateWindow("", x, y, width, height, flags);
+  if (window == nullptr) {
+    std::fprintf(stderr, "glomper: cannot create the game window (%s)\n", SDL_GetError());
+    throw ProgramEnd{1};
+  }
+  if (!spec.icon_bmp.empty()) {
+    SDL_RWops* rw =
+        SDL_RWFromConstMem(spec.icon_bmp.data(), static_cast<int>(spec.icon_bmp.size()));
+    if (SDL_Surface* icon = SDL_LoadBMP_RW(rw, 1)) {
+      SDL_SetWindowIcon(window, icon);
+      SDL_FreeSurface(icon);
+    }
+  }
+  return window;
+}
+
 void LostTheDisplay() {
   static const char kLine[] = "glomper: lost the connection to the display\n";
   [[maybe_unused]] const auto written = write(STDERR_FILENO, kLine, sizeof kLine - 1);

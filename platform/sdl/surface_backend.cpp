@@ -1,6 +1,5 @@
 #include <SDL.h>
 
-#include <cstdio>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -25,19 +24,9 @@ class SurfaceBackend : public WindowBackend {
   }
 
   void Create(const WindowSpec& spec, std::uint32_t) override {
-    window_ = SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                               spec.client_width_px, spec.client_height_px,
-                               SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP);
-    if (window_ == nullptr) {
-      std::fprintf(stderr, "glomper: cannot create the game window (%s)\n", SDL_GetError());
-      throw ProgramEnd{1};
-    }
-    if (!spec.icon_bmp.empty()) {
-      SDL_RWops* rw =
-          SDL_RWFromConstMem(spec.icon_bmp.data(), static_cast<int>(spec.icon_bmp.size()));
-      std::unique_ptr<SDL_Surface, SurfaceDeleter> icon(SDL_LoadBMP_RW(rw, 1));
-      if (icon) SDL_SetWindowIcon(window_, icon.get());
-    }
+    window_ =
+        MakeSdlWindow(spec, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, spec.client_width_px,
+                      spec.client_height_px, SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP);
     SDL_RaiseWindow(window_);
   }
 

@@ -9,6 +9,7 @@
 #include "platform/system.h"
 
 union SDL_Event;
+struct SDL_Window;
 struct _XDisplay;  // NOLINT(bugprone-reserved-identifier): Xlib's own name for Display
 
 namespace platform {
@@ -57,6 +58,11 @@ std::unique_ptr<WindowBackend> MakeX11Backend(_XDisplay* display);
 std::unique_ptr<WindowBackend> MakeWaylandBackend(int width, int height);
 // Anywhere else SDL runs: SDL's own full-screen window and window surface.
 std::unique_ptr<WindowBackend> MakeSurfaceBackend();
+
+// Makes SDL's window for a backend, with the game's icon; ends the program with one line
+// when SDL cannot.
+SDL_Window* MakeSdlWindow(const WindowSpec& spec, int x, int y, int width, int height,
+                          unsigned flags);
 
 // Ends the program with the one line the game says when the display goes away.
 [[noreturn]] void LostTheDisplay();

@@ -46,10 +46,6 @@ bool Contains(const WindowGeometry& g, int x, int y) {
 
 WindowGeometry Of(const XRRMonitorInfo& m) { return {m.x, m.y, m.width, m.height}; }
 
-struct SurfaceDeleter {
-  void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
-};
-
 // The game window on an X11 desktop. SDL makes the window and reads its input; the rest is
 // done here on the game's own connection, so that SDL's idea of the window (its full-screen
 // bookkeeping knows outputs, not the RandR monitors a player sees; SDL 3 takes the whole
@@ -172,19 +168,13 @@ void X11Backend::Create(const WindowSpec& spec, std::uint32_t user_time) {
   ChooseMonitor(/*from_pointer=*/true);
   had_window_manager_ = x11::WindowManagerRunning(display_);
   const WindowGeometry& at = monitor_;
-  sdl_ = SDL_CreateWindow("", at.x, at.y, at.width, at.height,
-                          SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
+  sdl_ = MakeSdlWindow(spec, at.x, at.y, at.width, at.height,
+                       SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
   SDL_SysWMinfo info;
   SDL_VERSION(&info.version);
-  if (sdl_ == nullptr || !SDL_GetWindowWMInfo(sdl_, &info) || info.subsystem != SDL_SYSWM_X11) {
+  if (!SDL_GetWindowWMInfo(sdl_, &info) || info.subsystem != SDL_SYSWM_X11) {
     std::fprintf(stderr, "glomper: cannot create the game window (%s)\n", SDL_GetError());
     throw ProgramEnd{1};
-  }
-  if (!spec.icon_bmp.empty()) {
-    SDL_RWops* rw =
-        SDL_RWFromConstMem(spec.icon_bmp.data(), static_cast<int>(spec.icon_bmp.size()));
-    std::unique_ptr<SDL_Surface, SurfaceDeleter> icon(SDL_LoadBMP_RW(rw, 1));
-    if (icon) SDL_SetWindowIcon(sdl_, icon.get());
   }
   XSync(info.info.x11.display, False);  // SDL's window exists for our connection too
   window_ = info.info.x11.window;
