@@ -24,7 +24,7 @@ namespace {
 void MakeSocketFolder() {
   const char* folder = "/tmp/.X11-unix";
   mkdir(folder, 01777);
-  struct stat seen {};
+  struct stat seen = {};
   if (stat(folder, &seen) == 0 && (seen.st_mode & 07777) != 01777 && seen.st_uid == geteuid()) {
     chmod(folder, 01777);  // mkdir's mode went through the umask
   }
@@ -46,6 +46,11 @@ std::string ReadLineFrom(int fd, Ms timeout) {
 
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
+// xfwm4 takes its settings from xfconfd, which it reaches on a session bus.
+std::vector<std::string> Xfwm4Command(const std::string&) {
+  return {"dbus-run-session", "--", "xfwm4", "--compositor=off"};
+}
+
 WindowManager WindowManagerOf(Desktop desktop) {
   switch (desktop) {
     case Desktop::kOpenbox:
@@ -53,11 +58,7 @@ WindowManager WindowManagerOf(Desktop desktop) {
                 return std::vector<std::string>{"openbox", "--sm-disable"};
               }};
     case Desktop::kXfwm4:
-      // Its settings come from xfconfd, which it reaches on a session bus.
-      return {
-          "xfwm4", [](const std::string&) {
-            return std::vector<std::string>{"dbus-run-session", "--", "xfwm4", "--compositor=off"};
-          }};
+      return {"xfwm4", Xfwm4Command};
     case Desktop::kI3:
       return {"i3", [](const std::string& folder) {
                 const std::string config = folder + "/i3.config";
